@@ -1,0 +1,94 @@
+// The TCP side of the driver connection: listens on 127.0.0.1, reads frames
+// on its own thread and hands them to a listener; frames are written from any
+// thread.
+#ifndef STANDINS_FLUTTER_WINDOWS_DRIVER_SERVER_H_
+#define STANDINS_FLUTTER_WINDOWS_DRIVER_SERVER_H_
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "standins/flutter_windows/driver_protocol.h"
+#include "standins/flutter_windows/win_handles.h"
+
+namespace standin {
+
+class DriverConnection {
+ public:
+  explicit DriverConnection(UniqueSocket socket);
+
+  // Any thread; false once the connection is closed or broken.
+  bool Send(const DriverFrame& frame);
+  // Ends the conversation; the socket itself closes with the last owner, so
+  // that the reading thread never selects on a closed socket.
+  void Shutdown();
+  SOCKET Socket() const { return socket.Get(); }
+
+ private:
+  std::mutex writeMutex;
+  bool open = true;
+  UniqueSocket socket;
+};
+
+class DriverServer {
+ public:
+  // Called on the server's thread.
+  class Listener {
+   public:
+    virtual void OnDriverFrame(const std::shared_ptr<DriverConnection>& from,
+                               DriverFrame frame) = 0;
+    virtual void OnDriverConnectionChange(bool connected) = 0;
+
+   protected:
+    ~Listener() = default;
+  };
+
+  explicit DriverServer(Listener* listener);
+  // Stops the thread and closes every connection.
+  ~DriverServer();
+  DriverServer(const DriverServer&) = delete;
+  DriverServer& operator=(const DriverServer&) = delete;
+
+  // Listens on 127.0.0.1:port (0: a free port the system picks) and starts
+  // serving; false, with the reason on standard error, when it cannot.
+  bool Start(uint16_t port);
+  uint16_t Port() const { return port; }
+
+  // Ends the reading thread; the connections stay open so that final answers
+  // can still be written, until CloseConnections.
+  void Stop();
+  void CloseConnections();
+
+  // The most recently opened connection that is still open, or none.
+  std::shared_ptr<DriverConnection> LatestConnection() const;
+
+ private:
+  struct OpenConnection {
+    std::shared_ptr<DriverConnection> connection;
+    FrameReader reader;
+  };
+
+  void Serve();
+  void AcceptConnection();
+  // False when the connection ended or sent something that is not a frame.
+  bool ReadFrames(OpenConnection& open);
+  void DropConnection(size_t index);
+
+  Listener* listener;
+  WinsockSession winsock;
+  UniqueSocket listening;
+  uint16_t port = 0;
+  std::thread thread;
+  std::atomic<bool> stopping{false};
+  // The reading thread changes the list; other threads only look up the
+  // latest connection.
+  mutable std::mutex connectionsMutex;
+  std::vector<OpenConnection> connections;
+};
+
+}  // namespace standin
+
+#endif  // STANDINS_FLUTTER_WINDOWS_DRIVER_SERVER_H_
