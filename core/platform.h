@@ -1,0 +1,69 @@
+// The operating-system calls of the core manager, behind one interface so
+// that the logic can run against an in-memory stand-in in tests. Files are
+// handled with std::filesystem directly and do not pass through here.
+
+#ifndef CORE_PLATFORM_H_
+#define CORE_PLATFORM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace core {
+
+// The part of one network interface row that the traffic figures need.
+struct InterfaceRow {
+  uint32_t type = 0;        // 24: software loopback
+  uint32_t operStatus = 0;  // 5: operational
+  uint32_t inOctets = 0;
+  uint32_t outOctets = 0;
+};
+
+// A registry key open for writing; destroying it closes the key.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // Writes a REG_DWORD and returns the Win32 result, 0 when written.
+  virtual long SetDword(const std::wstring& name, uint32_t value) = 0;
+  // Writes a REG_SZ including its terminating NUL and returns the Win32
+  // result, 0 when written.
+  virtual long SetString(const std::wstring& name,
+                         const std::wstring& text) = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // GetModuleFileNameW for the running executable: the units written, equal
+  // to `size` when the buffer was too small, 0 on failure.
+  virtual uint32_t ModuleFileName(wchar_t* buffer, uint32_t size) = 0;
+
+  // Opens the existing key HKEY_CURRENT_USER\`path` with KEY_SET_VALUE
+  // access only; returns null when it cannot be opened.
+  virtual std::unique_ptr<RegistryKey> OpenCurrentUserKey(
+      const std::wstring& path) = 0;
+
+  // InternetSetOptionW(no handle, `option`, no buffer, 0); its outcome is
+  // of no use to the callers.
+  virtual void NotifyInternetOption(uint32_t option) = 0;
+
+  // GetIfTable without a buffer: the Win32 result, 122 with the needed size
+  // in bytes when there is a table to read.
+  virtual uint32_t InterfaceTableSize(uint32_t* size) = 0;
+  // GetIfTable into a zero-filled buffer of `size` bytes: the Win32 result,
+  // and when it is 0 the rows read.
+  virtual uint32_t ReadInterfaceTable(uint32_t size,
+                                      std::vector<InterfaceRow>* rows) = 0;
+
+  // GetTickCount64: milliseconds since the system started.
+  virtual uint64_t TickCount() = 0;
+
+  // Starting and waiting for processes and the download of the core join
+  // here with the code that needs them.
+};
+
+}  // namespace core
+
+#endif  // CORE_PLATFORM_H_
