@@ -26,9 +26,9 @@ struct TrafficSample {
 // Operational interfaces other than the loopback carry the machine's traffic.
 bool CountsTowardsTraffic(const InterfaceRow& row);
 
-// The rates since `sample`, which is then replaced; never fails: an
-// unreadable interface table gives zero rates and leaves `sample` alone, as
-// the first call of all and a clock that did not move give zero rates.
+// The rates since `sample`, which is then replaced; the first call and a
+// clock that did not move give zero rates. Never fails: an unreadable
+// interface table gives zero rates and leaves `sample` alone.
 TrafficRates GetTrafficStats(Platform& platform, TrafficSample& sample);
 
 }  // namespace core

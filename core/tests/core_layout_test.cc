@@ -1,27 +1,52 @@
+// The core folder and the version file in it, on the real file system.
+
 #include "core/core_layout.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/tests/fake_platform.h"
-#include "core/tests/scratch_folder.h"
+#include "core/version_file.h"
 
 namespace core {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
-// Windows-style text with this platform's separator where paths are joined.
-std::wstring Joined(std::wstring path) {
-  std::replace(path.begin(), path.end(), L'|', kPathSeparator);
-  return path;
+// A client.exe in a fresh temporary folder, which goes when the test ends.
+class ScratchExecutableTest : public ::testing::Test {
+ protected:
+  ScratchExecutableTest() {
+    fs::create_directories(folder_);
+    platform_.moduleFileName = (folder_ / "client.exe").wstring();
+  }
+  ~ScratchExecutableTest() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  const fs::path folder_ =
+      fs::temp_directory_path() /
+      ("zv-core-" + std::to_string(std::random_device()()));
+  const fs::path core_ = folder_ / "xray";
+  FakePlatform platform_;
+  const CoreLayout layout_{platform_};
+};
+
+// The file-system error named `operation` for `path`.
+auto FileSystemError(const char* operation, const fs::path& path) {
+  return ThrowsMessage<fs::filesystem_error>(
+      AllOf(HasSubstr(operation), HasSubstr(path.string())));
 }
 
 TEST(CoreLayoutTest, ParentPathKeepsTheRoot) {
@@ -30,25 +55,14 @@ TEST(CoreLayoutTest, ParentPathKeepsTheRoot) {
   } cases[] = {
       {L"C:\\Apps\\Client\\client.exe", L"C:\\Apps\\Client"},
       {L"C:\\client.exe", L"C:\\"},
-      {L"C:/Apps/client.exe", L"C:/Apps"},
-      {L"C:\\Apps\\\\client.exe", L"C:\\Apps"},
+      {L"C:/Apps\\\\client.exe", L"C:/Apps"},
       {L"\\\\server\\share\\client.exe", L"\\\\server\\share"},
-      {L"\\\\server\\client.exe", L"\\\\server\\"},
-      {L"/opt/app/client", L"/opt/app"},
       {L"client.exe", L""},
-      {L"", L""},
   };
   for (const auto& c : cases) EXPECT_EQ(ParentPath(c.path), c.parent);
 }
 
-TEST(CoreLayoutTest, JoinAddsOneSeparatorOnlyWhereNeeded) {
-  EXPECT_EQ(JoinPath(L"", L"xray"), L"xray");
-  EXPECT_EQ(JoinPath(L"C:\\", L"xray"), L"C:\\xray");
-  EXPECT_EQ(JoinPath(L"C:/", L"xray"), L"C:/xray");
-  EXPECT_EQ(JoinPath(L"C:\\Apps", L"xray"), Joined(L"C:\\Apps|xray"));
-}
-
-TEST(CoreLayoutTest, ModuleNameBufferDoublesUntilTheNameFits) {
+TEST(CoreLayoutTest, ModuleNameBufferDoublesWhileTheNameFillsIt) {
   const struct {
     size_t length;
     std::vector<std::wstring> calls;
@@ -62,80 +76,72 @@ TEST(CoreLayoutTest, ModuleNameBufferDoublesUntilTheNameFits) {
     FakePlatform platform;
     const std::wstring folder = L"C:\\" + std::wstring(c.length - 14, L'd');
     platform.moduleFileName = folder + L"\\client.exe";
-    ASSERT_EQ(platform.moduleFileName.size(), c.length);
     EXPECT_EQ(CoreLayout(platform).ExecutableDirectory(), folder);
     EXPECT_THAT(platform.calls, ElementsAreArray(c.calls));
   }
 }
 
-TEST(CoreLayoutTest, ShippedCoreSitsInTheAssetsAndCreatesNothing) {
-  FakePlatform platform;
-  EXPECT_EQ(CoreLayout(platform).ShippedXrayPath(),
-            Joined(L"C:\\Apps\\Client|data|flutter_assets|assets|xray|windows|"
-                   L"xray.exe"));
-
-  platform.moduleFileNameFails = true;  // Paths become relative.
-  EXPECT_EQ(CoreLayout(platform).ShippedXrayPath(),
-            Joined(L"data|flutter_assets|assets|xray|windows|xray.exe"));
-
-  ScratchFolder scratch;
-  platform.moduleFileNameFails = false;
-  platform.moduleFileName = scratch.ExecutableName();
-  CoreLayout(platform).ShippedXrayPath();
-  EXPECT_TRUE(fs::is_empty(scratch.path()));
+TEST_F(ScratchExecutableTest, ShippedCoreIsAmongTheAssetsAndCreatesNothing) {
+  EXPECT_EQ(layout_.ShippedXrayPath(), folder_ / "data" / "flutter_assets" /
+                                           "assets" / "xray" / "windows" /
+                                           "xray.exe");
+  EXPECT_TRUE(fs::is_empty(folder_));
+  platform_.moduleFileName = L"";  // No name: paths become relative.
+  EXPECT_EQ(layout_.ShippedXrayPath(),
+            fs::path("data/flutter_assets/assets/xray/windows/xray.exe"));
 }
 
-TEST(CoreLayoutTest, CoreFilesLiveInACoreFolderThatIsAlwaysThere) {
-  ScratchFolder scratch;
-  FakePlatform platform;
-  platform.moduleFileName = scratch.ExecutableName();
-  const CoreLayout layout(platform);
-  const fs::path core = scratch.path() / "xray";
+TEST_F(ScratchExecutableTest, CoreFilesAreInACoreFolderMadeOnDemand) {
+  EXPECT_EQ(layout_.XrayExePath(), core_ / "xray.exe");
+  EXPECT_TRUE(fs::is_empty(core_));
+  fs::remove(core_);
+  EXPECT_EQ(layout_.ConfigFilePath(), core_ / "config.json");
+  EXPECT_EQ(layout_.VersionFilePath(), core_ / "version.txt");
+  EXPECT_EQ(layout_.ArchivePath(), core_ / "xray.zip");
+  EXPECT_EQ(layout_.ExtractionDirectory(), core_ / "downloaded");
+  EXPECT_TRUE(PathExists(core_));  // A folder counts.
+  EXPECT_FALSE(PathExists(folder_ / "missing" / "xray.exe"));
 
-  EXPECT_EQ(layout.XrayExePath(), core / "xray.exe");
-  EXPECT_TRUE(fs::is_directory(core));
-  EXPECT_TRUE(fs::is_empty(core));
-  fs::remove(core);
-  EXPECT_EQ(layout.CoreDirectory(), core);
-  EXPECT_TRUE(fs::is_directory(core));
-  EXPECT_EQ(layout.ConfigFilePath(), core / "config.json");
-  EXPECT_EQ(layout.VersionFilePath(), core / "version.txt");
-  EXPECT_EQ(layout.ArchivePath(), core / "xray.zip");
-  EXPECT_EQ(layout.ExtractionDirectory(), core / "downloaded");
-}
-
-TEST(CoreLayoutTest, CoreFolderThatCannotBeCreatedIsANamedError) {
-  ScratchFolder scratch;
-  std::ofstream(scratch.path() / "xray") << "a file in the folder's place";
-  FakePlatform platform;
-  platform.moduleFileName = scratch.ExecutableName();
-  try {
-    CoreLayout(platform).XrayExePath();
-    FAIL() << "no error raised";
-  } catch (const fs::filesystem_error& error) {
-    EXPECT_THAT(error.what(), HasSubstr("create_directories"));
-    EXPECT_EQ(error.path1(), scratch.path() / "xray");
-  }
-}
-
-TEST(CoreLayoutTest, ExistenceTest) {
-  ScratchFolder scratch;
-  fs::create_directories(scratch.path() / "xray" / "xray.exe");
-  EXPECT_TRUE(PathExists(scratch.path() / "xray" / "xray.exe"));
-  EXPECT_FALSE(PathExists(scratch.path() / "missing"));
-  EXPECT_FALSE(PathExists(scratch.path() / "missing" / "xray.exe"));
-#ifndef _WIN32
-  // A name longer than the file system allows cannot be probed at all. (The
-  // Windows runtime reports such names as absent.)
-  const fs::path unprobeable = scratch.path() / std::string(300, 'n');
-  try {
-    PathExists(unprobeable);
-    FAIL() << "no error raised";
-  } catch (const fs::filesystem_error& error) {
-    EXPECT_THAT(error.what(), HasSubstr("exists"));
-    EXPECT_EQ(error.path1(), unprobeable);
-  }
+  fs::remove(core_);  // A file in the folder's place cannot be replaced.
+  std::ofstream(core_) << "not a folder";
+  EXPECT_THAT([&] { layout_.CoreDirectory(); },
+              FileSystemError("create_directories", core_));
+#ifndef _WIN32  // The Windows runtime reports overlong names as absent.
+  const fs::path unprobeable = folder_ / std::string(300, 'n');
+  EXPECT_THAT([&] { PathExists(unprobeable); },
+              FileSystemError("exists", unprobeable));
 #endif
+}
+
+TEST_F(ScratchExecutableTest, VersionFileHoldsExactlyTheMarker) {
+  // "نامشخص" byte for byte, whatever an editor may have done to the source.
+  EXPECT_EQ(ReadXrayVersion(layout_),
+            "\xd9\x86\xd8\xa7\xd9\x85\xd8\xb4\xd8\xae\xd8\xb5");
+  std::ofstream(core_ / "version.txt") << "a much longer earlier content";
+  WriteXrayVersion(layout_, "latest");
+  std::ostringstream stored;
+  stored << std::ifstream(core_ / "version.txt", std::ios::binary).rdbuf();
+  EXPECT_EQ(stored.str(), "latest");
+  EXPECT_EQ(ReadXrayVersion(layout_), "latest");
+}
+
+TEST_F(ScratchExecutableTest, VersionIsTheFirstLineWithoutTheCrOfCrLf) {
+  const struct {
+    std::string bytes, version;
+  } cases[] = {
+      {"1.8.4\r\nmore\r\n", "1.8.4"},  {"  v1 \t\nx", "  v1 \t"},
+      {"", kUnknownVersion},           {"\nlatest", kUnknownVersion},
+      {"\r\nlatest", kUnknownVersion},
+  };
+  for (const auto& c : cases) {
+    fs::create_directories(core_);
+    std::ofstream(core_ / "version.txt", std::ios::binary) << c.bytes;
+    EXPECT_EQ(ReadXrayVersion(layout_), c.version) << c.bytes;
+  }
+  fs::remove(core_ / "version.txt");  // A folder in the file's place.
+  fs::create_directories(core_ / "version.txt");
+  EXPECT_NO_THROW(WriteXrayVersion(layout_, "latest"));
+  EXPECT_EQ(ReadXrayVersion(layout_), kUnknownVersion);
 }
 
 }  // namespace

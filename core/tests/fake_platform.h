@@ -15,55 +15,40 @@ namespace core {
 
 class FakePlatform : public Platform {
  public:
-  static constexpr long kAccessDenied = 5;
+  std::vector<std::wstring> calls;  // in order, e.g. L"SetDword ProxyEnable 1"
 
-  // Every call in order, e.g. L"SetDword ProxyEnable 1".
-  std::vector<std::wstring> calls;
-
-  std::wstring moduleFileName = L"C:\\Apps\\Client\\client.exe";
-  bool moduleFileNameFails = false;
-  bool keyOpens = true;
-  std::wstring failingValue;  // writes of this value name fail
-  uint32_t sizeResult = 122;
-  uint32_t tableSize = 1000;
-  uint32_t readResult = 0;
+  std::wstring moduleFileName = L"C:\\Apps\\Client\\client.exe";  // "": fails
+  std::wstring failing;  // opening the key or writing the value of this name
+  uint32_t sizeResult = 122, tableSize = 1000, readResult = 0;
   std::vector<InterfaceRow> rows;
   uint64_t tick = 0;
 
-  // Like Windows: a name that does not fit is cut to size - 1 units.
+  // A name that does not fit fills the buffer, as on Windows.
   uint32_t ModuleFileName(wchar_t* buffer, uint32_t size) override {
     calls.push_back(L"ModuleFileName " + std::to_wstring(size));
-    if (moduleFileNameFails || size == 0) return 0;
-    const size_t copied = std::min<size_t>(moduleFileName.size(), size - 1);
-    std::copy_n(moduleFileName.begin(), copied, buffer);
-    buffer[copied] = L'\0';
-    return moduleFileName.size() < size ? static_cast<uint32_t>(copied) : size;
+    const size_t units = std::min<size_t>(moduleFileName.size(), size);
+    std::copy_n(moduleFileName.begin(), units, buffer);
+    return static_cast<uint32_t>(units);
   }
-
   std::unique_ptr<RegistryKey> OpenCurrentUserKey(
       const std::wstring& path) override {
     calls.push_back(L"OpenCurrentUserKey " + path);
-    if (!keyOpens) return nullptr;
-    return std::make_unique<Key>(*this);
+    return path == failing ? nullptr : std::make_unique<Key>(*this);
   }
-
   void NotifyInternetOption(uint32_t option) override {
     calls.push_back(L"NotifyInternetOption " + std::to_wstring(option));
   }
-
   uint32_t InterfaceTableSize(uint32_t* size) override {
     calls.push_back(L"InterfaceTableSize");
     *size = tableSize;
     return sizeResult;
   }
-
   uint32_t ReadInterfaceTable(uint32_t size,
                               std::vector<InterfaceRow>* out) override {
     calls.push_back(L"ReadInterfaceTable " + std::to_wstring(size));
     if (readResult == 0) *out = rows;
     return readResult;
   }
-
   uint64_t TickCount() override {
     calls.push_back(L"TickCount");
     return tick;
@@ -74,7 +59,6 @@ class FakePlatform : public Platform {
    public:
     explicit Key(FakePlatform& platform) : platform_(platform) {}
     ~Key() override { platform_.calls.push_back(L"CloseKey"); }
-
     long SetDword(const std::wstring& name, uint32_t value) override {
       return Record(L"SetDword " + name + L" " + std::to_wstring(value), name);
     }
@@ -86,9 +70,8 @@ class FakePlatform : public Platform {
    private:
     long Record(std::wstring call, const std::wstring& name) {
       platform_.calls.push_back(std::move(call));
-      return name == platform_.failingValue ? kAccessDenied : 0;
+      return name == platform_.failing ? 5 : 0;  // 5: access denied
     }
-
     FakePlatform& platform_;
   };
 };

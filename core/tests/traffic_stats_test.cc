@@ -10,10 +10,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-constexpr uint32_t kEthernet = 6;
-constexpr uint32_t kLoopback = 24;
-constexpr uint32_t kUp = 5;
-constexpr uint32_t kDown = 2;
+constexpr uint32_t kEthernet = 6, kLoopback = 24, kUp = 5, kDown = 2;
 
 class TrafficStatsTest : public ::testing::Test {
  protected:
@@ -28,32 +25,37 @@ class TrafficStatsTest : public ::testing::Test {
   TrafficSample sample_;
 };
 
-TEST_F(TrafficStatsTest, RatesAreKilobitsPerSecondSinceTheLastCall) {
-  const TrafficRates first = Measure(5000, 1000, 2000);
-  EXPECT_EQ(first.upKbps, 0.0);
-  EXPECT_EQ(first.downKbps, 0.0);
-  EXPECT_EQ(sample_.tickMs, 5000u);
-  EXPECT_THAT(platform_.calls,
-              ElementsAre(L"InterfaceTableSize", L"ReadInterfaceTable 1000",
-                          L"TickCount"));
-
-  const TrafficRates second = Measure(6000, 126000, 252000);
-  EXPECT_EQ(second.upKbps, 1000.0);
-  EXPECT_EQ(second.downKbps, 2000.0);
-
-  EXPECT_EQ(Measure(6500, 127000, 252000).upKbps, 16.0);
+TEST_F(TrafficStatsTest, RatesOverTheTimeSinceTheLastGoodSample) {
+  const struct {
+    uint64_t tick;
+    uint32_t out, in;
+    double up, down;
+    uint32_t sizeResult = 122, tableSize = 1000, readResult = 0;
+  } steps[] = {
+      {5000, 1000, 2000, 0.0, 0.0},  // the first call only takes a sample
+      {6000, 126000, 252000, 1000.0, 2000.0},
+      {6500, 127000, 252000, 16.0, 0.0},
+      {6500, 200000, 300000, 0.0, 0.0},  // no time passed: a new reference
+      {7500, 200125, 300000, 1.0, 0.0},
+      {8500, 100000, 425000, 0.0, 1000.0},  // sent total went down
+      {9500, 225000, 425000, 1000.0, 0.0},  // ... and is the new reference
+      // An unreadable table leaves the sample of 9500 in place.
+      {10000, 0, 0, 0.0, 0.0, 0},               // no table at all
+      {10000, 0, 0, 0.0, 0.0, 122, 0},          // a table of no size
+      {10000, 0, 0, 0.0, 0.0, 122, 1000, 122},  // grew between the calls
+      {11500, 475000, 425000, 1000.0, 0.0},
+  };
+  for (const auto& s : steps) {
+    platform_.sizeResult = s.sizeResult;
+    platform_.tableSize = s.tableSize;
+    platform_.readResult = s.readResult;
+    const TrafficRates rates = Measure(s.tick, s.out, s.in);
+    EXPECT_EQ(rates.upKbps, s.up) << s.tick;
+    EXPECT_EQ(rates.downKbps, s.down) << s.tick;
+  }
 }
 
-TEST_F(TrafficStatsTest, ClockThatDidNotMoveGivesZerosAndANewReference) {
-  Measure(5000, 1000, 1000);
-  const TrafficRates same = Measure(5000, 9000, 9000);
-  EXPECT_EQ(same.upKbps, 0.0);
-  EXPECT_EQ(same.downKbps, 0.0);
-  EXPECT_EQ(sample_.outOctets, 9000u);
-  EXPECT_EQ(Measure(6000, 9125, 9000).upKbps, 1.0);
-}
-
-TEST_F(TrafficStatsTest, OnlyOperationalNonLoopbackRowsCount) {
+TEST_F(TrafficStatsTest, OnlyOperationalNonLoopbackRowsCountIn64Bits) {
   platform_.rows = {{kEthernet, kUp, 0xFFFFFFFF, 0xFFFFFFFF},
                     {kEthernet, kUp, 0xFFFFFFFF, 1},
                     {kLoopback, kUp, 7000, 7000},
@@ -62,41 +64,9 @@ TEST_F(TrafficStatsTest, OnlyOperationalNonLoopbackRowsCount) {
   GetTrafficStats(platform_, sample_);
   EXPECT_EQ(sample_.inOctets, 0x1FFFFFFFEu);
   EXPECT_EQ(sample_.outOctets, 0x100000000u);
-}
-
-TEST_F(TrafficStatsTest, TotalThatWentDownCountsAsIdleForThatRateOnly) {
-  Measure(1000, 50000, 1000);
-  const TrafficRates rates = Measure(2000, 40000, 126000);
-  EXPECT_EQ(rates.upKbps, 0.0);
-  EXPECT_EQ(rates.downKbps, 1000.0);
-  EXPECT_EQ(Measure(3000, 165000, 126000).upKbps, 1000.0);
-}
-
-TEST_F(TrafficStatsTest, UnreadableTableKeepsTheOlderSample) {
-  Measure(1000, 0, 0);
-  const TrafficSample kept = sample_;
-  const struct {
-    uint32_t sizeResult, tableSize, readResult;
-  } failures[] = {
-      {0, 1000, 0},      // no table at all
-      {122, 0, 0},       // an empty size
-      {50, 1000, 0},     // some other error
-      {122, 1000, 122},  // the table grew between the two calls
-  };
-  for (const auto& f : failures) {
-    platform_.sizeResult = f.sizeResult;
-    platform_.tableSize = f.tableSize;
-    platform_.readResult = f.readResult;
-    const TrafficRates rates = Measure(1500, 99999, 99999);
-    EXPECT_EQ(rates.upKbps, 0.0);
-    EXPECT_EQ(rates.downKbps, 0.0);
-    EXPECT_EQ(sample_.tickMs, kept.tickMs);
-    EXPECT_EQ(sample_.outOctets, kept.outOctets);
-  }
-  platform_.sizeResult = 122;
-  platform_.tableSize = 1000;
-  platform_.readResult = 0;
-  EXPECT_EQ(Measure(3000, 250000, 0).upKbps, 1000.0);  // over 2000 ms
+  EXPECT_THAT(platform_.calls,
+              ElementsAre(L"InterfaceTableSize", L"ReadInterfaceTable 1000",
+                          L"TickCount"));
 }
 
 }  // namespace
