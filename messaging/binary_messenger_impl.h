@@ -12,7 +12,9 @@ namespace flutter {
 
 // Must be used on the platform thread: the handler table has no lock because
 // the engine delivers messages on the thread that registers the handlers.
-// The replies it hands to handlers may be called from any thread.
+// The replies it hands to handlers may be called from any thread. All copies
+// of one message's reply share its single response handle, since the engine
+// frees that handle once it is answered.
 // Failures: a reply used a second time writes a line to standard error and
 // sends nothing, one used after the engine is gone is dropped silently, and
 // an exception out of a handler or reply is reported on standard error and

@@ -39,11 +39,14 @@ class FlutterEngine : public PluginRegistry {
   // Hands responsibility for destroying the engine to the caller.
   FlutterDesktopEngineRef ReleaseEngineHandle();
 
+  // Does nothing when there is no engine.
   void ReloadSystemFonts();
 
   // Runs the callback once, on the platform thread, after the next frame; a
-  // callback set before and not yet run is dropped. An exception out of it
-  // is reported on standard error and stops there.
+  // callback set before and not yet run is dropped. It is taken out before it
+  // runs, so it may set the next one. With no engine it is stored but never
+  // runs; an exception out of it is reported on standard error and stops
+  // there.
   void SetNextFrameCallback(std::function<void()> callback);
 
   // Null, with a line on standard error, when there is no engine.

@@ -31,10 +31,11 @@ class FlutterViewController {
   FlutterEngine* Engine() const { return engine.get(); }
   FlutterView* View() const { return view.get(); }
 
+  // Does nothing when the embedder made no view controller.
   void ForceRedraw();
 
   // The embedder's answer when it handled the top-level window's message,
-  // otherwise no value.
+  // otherwise (also when there is no view controller) no value.
   std::optional<LRESULT> HandleTopLevelWindowProc(HWND window, UINT message,
                                                   WPARAM wparam, LPARAM lparam);
 

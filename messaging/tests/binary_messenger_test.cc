@@ -1,5 +1,4 @@
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,14 +8,7 @@
 namespace flutter {
 namespace {
 
-using recording_embedder::DeliverMessage;
-using recording_embedder::Embedder;
-using Calls = std::vector<std::string>;
-using Bytes = std::vector<uint8_t>;
-
 constexpr char kChannel[] = "zorvane/xray";
-constexpr char kDuplicateLine[] =
-    "Error: Response can be set only once. Ignoring duplicate response.\n";
 const Bytes kAnswer = {0x00, 0x01};
 
 class BinaryMessengerTest : public EmbedderTest {
@@ -25,18 +17,21 @@ class BinaryMessengerTest : public EmbedderTest {
 };
 
 TEST_F(BinaryMessengerTest, HandlerTableTellsTheEngineEveryChange) {
-  std::string ran;
+  // Its use count shows how many handlers the table still holds.
+  auto ran = std::make_shared<std::string>();
   messenger.SetMessageHandler("never/set", nullptr);
   messenger.SetMessageHandler(
-      kChannel, [&](const uint8_t*, size_t, BinaryReply) { ran += "1"; });
-  void* const firstAddress = Embedder().registrations.at(kChannel).userData;
+      kChannel, [ran](const uint8_t*, size_t, BinaryReply) { *ran += "1"; });
+  void* const firstAddress = Embedder().registrations.at(kChannel).second;
   messenger.SetMessageHandler(
-      kChannel, [&](const uint8_t*, size_t, BinaryReply) { ran += "2"; });
-  EXPECT_EQ(Embedder().registrations.at(kChannel).userData, firstAddress);
+      kChannel, [ran](const uint8_t*, size_t, BinaryReply) { *ran += "2"; });
+  EXPECT_EQ(Embedder().registrations.at(kChannel).second, firstAddress);
+  EXPECT_EQ(ran.use_count(), 2) << "the replaced handler must be gone";
   DeliverMessage(kChannel, {});
   messenger.SetMessageHandler(kChannel, nullptr);
 
-  EXPECT_EQ(ran, "2");
+  EXPECT_EQ(*ran, "2");
+  EXPECT_EQ(ran.use_count(), 1) << "the removed handler must be gone";
   EXPECT_TRUE(Embedder().registrations.empty());
   EXPECT_EQ(Embedder().calls,
             (Calls{"MessengerSetCallback never/set",
@@ -45,64 +40,27 @@ TEST_F(BinaryMessengerTest, HandlerTableTellsTheEngineEveryChange) {
                    "MessengerRelease", "MessengerSetCallback zorvane/xray"}));
 }
 
-TEST_F(BinaryMessengerTest, AnswerIsSentUnderTheLockWhileReferenced) {
+TEST_F(BinaryMessengerTest, CopiesOfAReplyAnswerOnceUnderTheLock) {
   messenger.SetMessageHandler(kChannel,
                               [](const uint8_t*, size_t, BinaryReply reply) {
+                                const BinaryReply copy = reply;
                                 reply(kAnswer.data(), kAnswer.size());
+                                copy(nullptr, 0);  // Shares the one handle.
                               });
+  StderrCapture cerr;
   const uintptr_t handle = DeliverMessage(kChannel, {});
 
   EXPECT_EQ(
       Embedder().calls,
       (Calls{"MessengerSetCallback zorvane/xray", "MessengerAddRef",
              "MessengerLock", "MessengerIsAvailable", "MessengerSendResponse",
+             "MessengerUnlock", "MessengerLock", "MessengerIsAvailable",
              "MessengerUnlock", "MessengerRelease"}));
-  ASSERT_EQ(Embedder().responses.size(), 1u);
-  EXPECT_EQ(Embedder().responses[0].responseHandle, handle);
-  EXPECT_EQ(Embedder().responses[0].bytes, kAnswer);
+  EXPECT_EQ(Embedder().responses, (std::vector<Response>{{handle, kAnswer}}));
+  EXPECT_EQ(cerr.Text(),
+            "Error: Response can be set only once. Ignoring duplicate "
+            "response.\n");
 }
-
-struct ReplyCase {
-  const char* name;
-  bool engineAvailable;
-  bool lockReturnsNothing;
-  int answers;        // Times the handler's reply is called...
-  int answersByCopy;  // ...and then a copy of it.
-  size_t responsesSent;
-  std::string errorText;
-};
-
-class ReplyTest : public BinaryMessengerTest,
-                  public ::testing::WithParamInterface<ReplyCase> {};
-
-TEST_P(ReplyTest, SendsAtMostOneResponse) {
-  const ReplyCase& c = GetParam();
-  Embedder().messengerAvailable = c.engineAvailable;
-  Embedder().lockReturnsNothing = c.lockReturnsNothing;
-  messenger.SetMessageHandler(kChannel,
-                              [&](const uint8_t*, size_t, BinaryReply reply) {
-                                const BinaryReply copy = reply;
-                                for (int i = 0; i < c.answers; ++i)
-                                  reply(kAnswer.data(), 2);
-                                for (int i = 0; i < c.answersByCopy; ++i)
-                                  copy(nullptr, 0);
-                              });
-  CerrCapture cerr;
-  DeliverMessage(kChannel, {});
-  EXPECT_EQ(Embedder().responses.size(), c.responsesSent);
-  EXPECT_EQ(cerr.Text(), c.errorText);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReplyTest,
-    ::testing::Values(
-        ReplyCase{"Twice", true, false, 2, 0, 1, kDuplicateLine},
-        // Copies share the one response handle the engine gave out.
-        ReplyCase{"OnceMoreByACopy", true, false, 1, 1, 1, kDuplicateLine},
-        ReplyCase{"EngineGone", false, false, 2, 1, 0, ""},
-        ReplyCase{"LockWithoutValue", true, true, 1, 0, 1, ""},
-        ReplyCase{"Never", true, false, 0, 0, 0, ""}),
-    CaseName());
 
 TEST_F(BinaryMessengerTest, LateReplyAfterTheEngineIsGoneIsDroppedSilently) {
   BinaryReply kept;
@@ -113,64 +71,33 @@ TEST_F(BinaryMessengerTest, LateReplyAfterTheEngineIsGoneIsDroppedSilently) {
   EXPECT_EQ(Embedder().messengerReferences, 1);
 
   Embedder().messengerAvailable = false;
-  CerrCapture cerr;
+  Embedder().lockReturnsNothing = true;  // So nothing may be unlocked.
+  StderrCapture cerr;
+  kept(kAnswer.data(), kAnswer.size());
   kept(kAnswer.data(), kAnswer.size());
   kept = nullptr;
   EXPECT_TRUE(Embedder().responses.empty());
   EXPECT_EQ(cerr.Text(), "");
 }
 
-TEST_F(BinaryMessengerTest, ExceptionFromAHandlerStopsAtTheEngineBoundary) {
-  messenger.SetMessageHandler(kChannel,
-                              [](const uint8_t*, size_t, BinaryReply) {
-                                throw std::runtime_error("boom");
-                              });
-  CerrCapture cerr;
-  DeliverMessage(kChannel, {});
-  EXPECT_EQ(cerr.Text(),
-            "Error: Unhandled exception in the handler of an incoming "
-            "message: boom\n");
-}
-
-struct SendCase {
-  const char* name;
-  bool withReply;
-  bool engineAccepts;
-  std::string call;
-  size_t pendingRecords;
-};
-
-class SendTest : public BinaryMessengerTest,
-                 public ::testing::WithParamInterface<SendCase> {};
-
-TEST_P(SendTest, PendingRecordOnlyWhileTheEngineHoldsIt) {
-  const SendCase& c = GetParam();
-  Embedder().sendWithReplyAccepted = c.engineAccepts;
+TEST_F(BinaryMessengerTest, PendingReplyLivesOnlyWhileTheEngineHoldsIt) {
+  // Its value counts the answers, its use count the holders of the reply.
   auto probe = std::make_shared<int>(0);
-  std::vector<Bytes> answers;
-  BinaryReply reply;
-  if (c.withReply) {
-    reply = [probe, &answers](const uint8_t* bytes, size_t size) {
-      answers.emplace_back(bytes, bytes + size);
-    };
-  }
-  messenger.Send("out", kAnswer.data(), kAnswer.size(), std::move(reply));
+  const BinaryReply reply = [probe](const uint8_t*, size_t) { ++*probe; };
+  messenger.Send("out", kAnswer.data(), kAnswer.size());
+  messenger.Send("out", kAnswer.data(), kAnswer.size(), reply);
+  Embedder().sendWithReplyAccepted = false;
+  messenger.Send("out", kAnswer.data(), kAnswer.size(), reply);
+  EXPECT_EQ(probe.use_count(), 3) << "the refused record must be gone";
 
-  EXPECT_EQ(Embedder().calls, Calls{c.call});
-  EXPECT_EQ(Embedder().sentMessages, std::vector<Bytes>{kAnswer});
-  ASSERT_EQ(Embedder().pendingReplies.size(), c.pendingRecords);
-  if (c.pendingRecords == 1) recording_embedder::DeliverReply(0, {9});
-  EXPECT_EQ(answers.size(), c.pendingRecords);
-  EXPECT_EQ(probe.use_count(), 1) << "reply record outlived its use";
+  const auto pending = Embedder().pendingReplies.at(0);
+  pending.first(kAnswer.data(), kAnswer.size(), pending.second);
+  EXPECT_EQ(*probe, 1);
+  EXPECT_EQ(probe.use_count(), 2) << "the delivered record must be gone";
+  EXPECT_EQ(Embedder().calls,
+            (Calls{"MessengerSend out", "MessengerSendWithReply out",
+                   "MessengerSendWithReply out"}));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SendTest,
-    ::testing::Values(
-        SendCase{"WithoutReply", false, true, "MessengerSend out", 0},
-        SendCase{"ReplyDelivered", true, true, "MessengerSendWithReply out", 1},
-        SendCase{"ReplyRefused", true, false, "MessengerSendWithReply out", 0}),
-    CaseName());
 
 }  // namespace
 }  // namespace flutter

@@ -1,5 +1,7 @@
 #include "messaging/flutter_engine.h"
 
+#include <gmock/gmock.h>
+
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -12,9 +14,9 @@
 namespace flutter {
 namespace {
 
-using recording_embedder::Embedder;
 using recording_embedder::RunNextFrame;
-using Calls = std::vector<std::string>;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 EngineProject ProjectWith(std::vector<std::string> arguments) {
   EngineProject project;
@@ -25,45 +27,30 @@ EngineProject ProjectWith(std::vector<std::string> arguments) {
   return project;
 }
 
-// Adds its destruction to the recorded calls, to show when the engine
-// wrapper lets go of what it holds.
-struct DestructionProbe {
-  ~DestructionProbe() { Embedder().calls.push_back(name + " destroyed"); }
-  std::string name;
-};
+// Adds its destruction to the recorded calls when the last holder lets go.
+std::shared_ptr<void> DestructionProbe(const std::string& name) {
+  return {nullptr, [name](void*) { Embedder().calls.push_back(name); }};
+}
 
 using FlutterEngineTest = EmbedderTest;
 
-struct PropertiesCase {
-  const char* name;
-  std::vector<std::string> arguments;
-  bool argvNull;
-};
-
-class EnginePropertiesTest
-    : public EmbedderTest,
-      public ::testing::WithParamInterface<PropertiesCase> {};
-
-TEST_P(EnginePropertiesTest, EngineIsCreatedFromTheProject) {
-  FlutterEngine engine(ProjectWith(GetParam().arguments));
-  const auto& seen = Embedder().properties;
-  EXPECT_EQ(seen.assetsPath + seen.icuDataPath + seen.aotLibraryPath,
-            L"data\\flutter_assetsdata\\icudtl.datdata\\app.so");
-  EXPECT_FALSE(seen.entrypointWasNull);
-  EXPECT_EQ(seen.entrypoint, "");
-  EXPECT_EQ(seen.argc, static_cast<int32_t>(GetParam().arguments.size()));
-  EXPECT_EQ(seen.argvWasNull, GetParam().argvNull);
-  EXPECT_EQ(seen.arguments, GetParam().arguments);
-  EXPECT_EQ(seen.engineOption1, 0);
-  EXPECT_EQ(seen.engineOption2, 0);
+TEST_F(FlutterEngineTest, EngineIsCreatedFromTheProject) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, {"--a=1", "b", ""}}) {
+    SCOPED_TRACE(arguments.size());
+    recording_embedder::ResetEmbedder();
+    FlutterEngine engine(ProjectWith(arguments));
+    const recording_embedder::State& seen = Embedder();
+    EXPECT_EQ(seen.paths,
+              L"data\\flutter_assets|data\\icudtl.dat|data\\app.so");
+    EXPECT_EQ(seen.entrypoint, std::string());  // Empty text, not null.
+    EXPECT_EQ(seen.argc, static_cast<int32_t>(arguments.size()));
+    // No arguments: a null array rather than an empty one.
+    EXPECT_EQ(seen.arguments,
+              arguments.empty() ? std::nullopt : std::optional(arguments));
+    EXPECT_EQ(seen.engineOptions, std::make_pair(0, 0));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EnginePropertiesTest,
-    ::testing::Values(PropertiesCase{"NoArguments", {}, true},
-                      PropertiesCase{
-                          "ArgumentsInOrder", {"--a=1", "b", ""}, false}),
-    CaseName());
 
 TEST_F(FlutterEngineTest, ViewControllerEndsTheEmbedderBeforeItsWrappers) {
   {
@@ -71,35 +58,30 @@ TEST_F(FlutterEngineTest, ViewControllerEndsTheEmbedderBeforeItsWrappers) {
     ASSERT_NE(controller.View(), nullptr);
     EXPECT_EQ(controller.View()->NativeWindow(),
               recording_embedder::kViewWindow);
-    auto frameProbe = std::make_shared<DestructionProbe>();
-    frameProbe->name = "next-frame callback";
-    controller.Engine()->SetNextFrameCallback([frameProbe] {});
-    auto handlerProbe = std::make_shared<DestructionProbe>();
-    handlerProbe->name = "handler";
+    // The embedder answers only the messages it handled.
+    EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 1, 0, 0),
+              std::nullopt);
+    Embedder().topLevelResult = 42;
+    EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 1, 0, 0), 42);
+    controller.Engine()->SetNextFrameCallback(
+        [probe = DestructionProbe("next-frame callback destroyed")] {});
     controller.Engine()->Messenger()->SetMessageHandler(
-        "c", [handlerProbe](const uint8_t*, size_t, BinaryReply) {});
+        "c", [probe = DestructionProbe("handler destroyed")](
+                 const uint8_t*, size_t, BinaryReply) {});
   }
   EXPECT_EQ(Embedder().calls,
             (Calls{"EngineCreate", "EngineGetMessenger",
                    "ViewControllerCreate 560x720", "ViewControllerGetView",
-                   "ViewGetHWND", "EngineSetNextFrameCallback",
-                   "MessengerSetCallback c", "ViewControllerDestroy",
-                   "next-frame callback destroyed", "handler destroyed"}));
+                   "ViewGetHWND", "ViewControllerHandleTopLevelWindowProc",
+                   "ViewControllerHandleTopLevelWindowProc",
+                   "EngineSetNextFrameCallback", "MessengerSetCallback c",
+                   "ViewControllerDestroy", "next-frame callback destroyed",
+                   "handler destroyed"}));
 }
 
-struct FailedControllerCase {
-  const char* name;
-  bool engineFails;
-};
-
-class FailedControllerTest
-    : public EmbedderTest,
-      public ::testing::WithParamInterface<FailedControllerCase> {};
-
-TEST_P(FailedControllerTest, ReportsOnceAndKeepsTheEngineWithoutAView) {
-  Embedder().engineCreationFails = GetParam().engineFails;
+TEST_F(FlutterEngineTest, FailedViewControllerReportsOnceAndKeepsTheEngine) {
   Embedder().viewControllerCreationFails = true;
-  CerrCapture cerr;
+  StderrCapture cerr;
   {
     FlutterViewController controller(10, 20, ProjectWith({}));
     EXPECT_EQ(controller.View(), nullptr);
@@ -114,12 +96,6 @@ TEST_P(FailedControllerTest, ReportsOnceAndKeepsTheEngineWithoutAView) {
   EXPECT_EQ(Embedder().calls, (Calls{"EngineCreate", "EngineGetMessenger",
                                      "ViewControllerCreate 10x20"}));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FailedControllerTest,
-    ::testing::Values(FailedControllerCase{"NoView", false},
-                      FailedControllerCase{"NoEngine", true}),
-    CaseName());
 
 TEST_F(FlutterEngineTest, NextFrameCallbackRunsOnceAndOnlyTheLatest) {
   FlutterViewController controller(1, 1, ProjectWith({}));
@@ -136,24 +112,26 @@ TEST_F(FlutterEngineTest, NextFrameCallbackRunsOnceAndOnlyTheLatest) {
   EXPECT_EQ(ran, "first second");
 }
 
-TEST_F(FlutterEngineTest, ExceptionFromTheNextFrameCallbackStopsAtTheBoundary) {
+TEST_F(FlutterEngineTest, ExceptionsStopAtTheEngineBoundary) {
   FlutterViewController controller(1, 1, ProjectWith({}));
+  BinaryMessenger& messenger = *controller.Engine()->Messenger();
+  messenger.SetMessageHandler("c", [](const uint8_t*, size_t, BinaryReply) {
+    throw std::runtime_error("in handler");
+  });
+  messenger.Send("c", nullptr, 0, [](const uint8_t*, size_t) {
+    throw std::runtime_error("in reply");
+  });
   controller.Engine()->SetNextFrameCallback(
-      [] { throw std::runtime_error("no window"); });
-  CerrCapture cerr;
+      [] { throw std::runtime_error("in callback"); });
+  StderrCapture cerr;
+  DeliverMessage("c", {});
+  const auto pending = Embedder().pendingReplies.at(0);
+  pending.first(nullptr, 0, pending.second);
   RunNextFrame();
-  EXPECT_EQ(cerr.Text(),
-            "Error: Unhandled exception in the next-frame callback: no "
-            "window\n");
-}
-
-TEST_F(FlutterEngineTest, TopLevelMessageResultOnlyWhenTheEmbedderHandledIt) {
-  FlutterViewController controller(1, 1, ProjectWith({}));
-  EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 0x001D, 0, 0),
-            std::nullopt);
-  Embedder().topLevelResult = 42;
-  EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 0x001D, 0, 0),
-            std::optional<LRESULT>(42));
+  // Each reported on its own line, none escaping into the embedder.
+  EXPECT_THAT(cerr.Lines(),
+              ElementsAre(HasSubstr("in handler"), HasSubstr("in reply"),
+                          HasSubstr("in callback")));
 }
 
 }  // namespace

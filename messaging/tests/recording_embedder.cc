@@ -1,7 +1,5 @@
 #include "messaging/tests/recording_embedder.h"
 
-#include <utility>
-
 namespace recording_embedder {
 namespace {
 
@@ -10,221 +8,168 @@ Handle FakeHandle(uintptr_t value) {
   return reinterpret_cast<Handle>(value);
 }
 
-State& TheState() {
-  static State state;
-  return state;
-}
+State state;
 
-void Record(std::string call) { TheState().calls.push_back(std::move(call)); }
-
+// Records the call; a handle other than the one the double gave out counts
+// as a fault.
 template <typename Handle>
-void Expect(Handle actual, Handle expected) {
-  if (actual != expected) ++TheState().foreignHandleCalls;
+void Record(const std::string& call, Handle handle, Handle expected) {
+  state.calls.push_back(call);
+  if (handle != expected) ++state.foreignHandleCalls;
 }
-
-std::string TextOrEmpty(const char* text) { return text ? text : ""; }
-std::wstring TextOrEmpty(const wchar_t* text) { return text ? text : L""; }
 
 }  // namespace
 
-const FlutterDesktopEngineRef kEngine =
-    FakeHandle<FlutterDesktopEngineRef>(0x1000);
 const FlutterDesktopMessengerRef kMessenger =
     FakeHandle<FlutterDesktopMessengerRef>(0x2000);
-const FlutterDesktopViewControllerRef kController =
-    FakeHandle<FlutterDesktopViewControllerRef>(0x3000);
-const FlutterDesktopViewRef kView = FakeHandle<FlutterDesktopViewRef>(0x4000);
 const HWND kViewWindow = FakeHandle<HWND>(0x5000);
-const FlutterDesktopPluginRegistrarRef kRegistrar =
-    FakeHandle<FlutterDesktopPluginRegistrarRef>(0x6000);
+const auto kEngine = FakeHandle<FlutterDesktopEngineRef>(0x1000);
+const auto kController = FakeHandle<FlutterDesktopViewControllerRef>(0x3000);
+const auto kView = FakeHandle<FlutterDesktopViewRef>(0x4000);
 
-State& Embedder() { return TheState(); }
+State& Embedder() { return state; }
 
-void ResetEmbedder() { TheState() = State(); }
+void ResetEmbedder() { state = State(); }
 
-uintptr_t DeliverMessage(const std::string& channel,
-                         const std::vector<uint8_t>& message) {
-  State& state = TheState();
-  const uintptr_t handle = ++state.lastResponseHandle;
+uintptr_t DeliverMessage(const std::string& channel, const Bytes& message) {
+  static uintptr_t lastHandle = 0;
+  const uintptr_t handle = ++lastHandle;
   FlutterDesktopMessage record{};
   record.struct_size = sizeof(record);
   record.channel = channel.c_str();
-  record.message = message.empty() ? nullptr : message.data();
+  record.message = message.data();
   record.message_size = message.size();
   record.response_handle =
       FakeHandle<const FlutterDesktopMessageResponseHandle*>(handle);
-  const Registration registration = state.registrations.at(channel);
-  registration.callback(kMessenger, &record, registration.userData);
+  const auto registration = state.registrations.at(channel);
+  registration.first(kMessenger, &record, registration.second);
   return handle;
 }
 
 void RunNextFrame() {
-  State& state = TheState();
-  FlutterDesktopOnNextFrameCallback callback = state.nextFrame;
-  state.nextFrame = nullptr;
-  if (callback) callback(state.nextFrameData);
-}
-
-void DeliverReply(size_t index, const std::vector<uint8_t>& reply) {
-  const PendingReply pending = TheState().pendingReplies.at(index);
-  pending.reply(reply.data(), reply.size(), pending.userData);
+  const auto nextFrame = state.nextFrame;
+  state.nextFrame = {};
+  if (nextFrame.first) nextFrame.first(nextFrame.second);
 }
 
 }  // namespace recording_embedder
 
-using recording_embedder::Expect;
-using recording_embedder::kController;
-using recording_embedder::kEngine;
-using recording_embedder::kMessenger;
-using recording_embedder::kRegistrar;
-using recording_embedder::kView;
-using recording_embedder::kViewWindow;
-using recording_embedder::Record;
-using recording_embedder::SeenProperties;
-using recording_embedder::SentResponse;
-using recording_embedder::TextOrEmpty;
-using recording_embedder::TheState;
+using namespace recording_embedder;  // NOLINT: the double's own names.
 
 extern "C" {
 
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     const FlutterDesktopEngineProperties* properties) {
-  Record("EngineCreate");
-  SeenProperties& seen = TheState().properties;
-  seen.assetsPath = TextOrEmpty(properties->assets_path);
-  seen.icuDataPath = TextOrEmpty(properties->icu_data_path);
-  seen.aotLibraryPath = TextOrEmpty(properties->aot_library_path);
-  seen.entrypointWasNull = properties->dart_entrypoint == nullptr;
-  seen.entrypoint = TextOrEmpty(properties->dart_entrypoint);
-  seen.argc = properties->dart_entrypoint_argc;
-  seen.argvWasNull = properties->dart_entrypoint_argv == nullptr;
-  for (int32_t i = 0; i < properties->dart_entrypoint_argc; ++i) {
-    seen.arguments.push_back(properties->dart_entrypoint_argv[i]);
+  state.calls.push_back("EngineCreate");
+  state.paths = std::wstring(properties->assets_path) + L"|" +
+                properties->icu_data_path + L"|" + properties->aot_library_path;
+  if (properties->dart_entrypoint) {
+    state.entrypoint = properties->dart_entrypoint;
   }
-  seen.engineOption1 = properties->engine_option_1;
-  seen.engineOption2 = properties->engine_option_2;
-  return TheState().engineCreationFails ? nullptr : kEngine;
+  state.argc = properties->dart_entrypoint_argc;
+  if (properties->dart_entrypoint_argv) {
+    state.arguments.emplace(properties->dart_entrypoint_argv,
+                            properties->dart_entrypoint_argv + state.argc);
+  }
+  state.engineOptions = {properties->engine_option_1,
+                         properties->engine_option_2};
+  return kEngine;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(
     FlutterDesktopEngineRef engine) {
-  Record("EngineGetMessenger");
-  return engine == kEngine ? kMessenger : nullptr;
+  Record("EngineGetMessenger", engine, kEngine);
+  return kMessenger;
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
-  Record("EngineDestroy");
-  Expect(engine, kEngine);
+  Record("EngineDestroy", engine, kEngine);
   return true;
 }
 
 void FlutterDesktopEngineSetNextFrameCallback(
     FlutterDesktopEngineRef engine, FlutterDesktopOnNextFrameCallback callback,
     void* user_data) {
-  Record("EngineSetNextFrameCallback");
-  Expect(engine, kEngine);
-  TheState().nextFrame = callback;
-  TheState().nextFrameData = user_data;
+  Record("EngineSetNextFrameCallback", engine, kEngine);
+  state.nextFrame = {callback, user_data};
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
-  Record("EngineReloadSystemFonts");
-  Expect(engine, kEngine);
+  Record("EngineReloadSystemFonts", engine, kEngine);
 }
 
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef engine, const char* plugin_name) {
-  Record("EngineGetPluginRegistrar " + TextOrEmpty(plugin_name));
-  Expect(engine, kEngine);
-  return kRegistrar;
+  Record(std::string("EngineGetPluginRegistrar ") + plugin_name, engine,
+         kEngine);
+  return nullptr;
 }
 
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     int32_t width, int32_t height, FlutterDesktopEngineRef engine) {
   Record("ViewControllerCreate " + std::to_string(width) + "x" +
-         std::to_string(height));
-  if (engine == nullptr || TheState().viewControllerCreationFails) {
-    return nullptr;
-  }
-  Expect(engine, kEngine);
-  return kController;
+             std::to_string(height),
+         engine, kEngine);
+  return state.viewControllerCreationFails ? nullptr : kController;
 }
 
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
-  Record("ViewControllerGetView");
-  Expect(controller, kController);
+  Record("ViewControllerGetView", controller, kController);
   return kView;
 }
 
 void FlutterDesktopViewControllerDestroy(
     FlutterDesktopViewControllerRef controller) {
-  Record("ViewControllerDestroy");
-  Expect(controller, kController);
+  Record("ViewControllerDestroy", controller, kController);
 }
 
 void FlutterDesktopViewControllerForceRedraw(
     FlutterDesktopViewControllerRef controller) {
-  Record("ViewControllerForceRedraw");
-  Expect(controller, kController);
+  Record("ViewControllerForceRedraw", controller, kController);
 }
 
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
     FlutterDesktopViewControllerRef controller, HWND, UINT, WPARAM, LPARAM,
     LRESULT* result) {
-  Record("ViewControllerHandleTopLevelWindowProc");
-  Expect(controller, kController);
-  if (!TheState().topLevelResult) return false;
-  *result = *TheState().topLevelResult;
-  return true;
+  Record("ViewControllerHandleTopLevelWindowProc", controller, kController);
+  if (state.topLevelResult) *result = *state.topLevelResult;
+  return state.topLevelResult.has_value();
 }
 
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
-  Record("ViewGetHWND");
-  Expect(view, kView);
+  Record("ViewGetHWND", view, kView);
   return kViewWindow;
 }
 
-UINT FlutterDesktopGetDpiForMonitor(HMONITOR) {
-  Record("GetDpiForMonitor");
-  return 96;
-}
-
-void FlutterDesktopResyncOutputStreams(void) { Record("ResyncOutputStreams"); }
-
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger,
-                                 const char* channel, const uint8_t* message,
-                                 size_t message_size) {
-  Record("MessengerSend " + TextOrEmpty(channel));
-  Expect(messenger, kMessenger);
-  TheState().sentMessages.emplace_back(message, message + message_size);
+                                 const char* channel, const uint8_t*, size_t) {
+  Record(std::string("MessengerSend ") + channel, messenger, kMessenger);
   return true;
 }
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger,
-                                          const char* channel,
-                                          const uint8_t* message,
-                                          size_t message_size,
+                                          const char* channel, const uint8_t*,
+                                          size_t,
                                           FlutterDesktopBinaryReply reply,
                                           void* user_data) {
-  Record("MessengerSendWithReply " + TextOrEmpty(channel));
-  Expect(messenger, kMessenger);
-  TheState().sentMessages.emplace_back(message, message + message_size);
-  if (!TheState().sendWithReplyAccepted) return false;
-  TheState().pendingReplies.push_back({TextOrEmpty(channel), reply, user_data});
-  return true;
+  Record(std::string("MessengerSendWithReply ") + channel, messenger,
+         kMessenger);
+  if (state.sendWithReplyAccepted) {
+    state.pendingReplies.emplace_back(reply, user_data);
+  }
+  return state.sendWithReplyAccepted;
 }
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger,
                                         const char* channel,
                                         FlutterDesktopMessageCallback callback,
                                         void* user_data) {
-  Record("MessengerSetCallback " + TextOrEmpty(channel));
-  Expect(messenger, kMessenger);
+  Record(std::string("MessengerSetCallback ") + channel, messenger, kMessenger);
   if (callback == nullptr) {
-    TheState().registrations.erase(TextOrEmpty(channel));
+    state.registrations.erase(channel);
   } else {
-    TheState().registrations[TextOrEmpty(channel)] = {callback, user_data};
+    state.registrations[channel] = {callback, user_data};
   }
 }
 
@@ -232,48 +177,40 @@ void FlutterDesktopMessengerSendResponse(
     FlutterDesktopMessengerRef messenger,
     const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
     size_t data_length) {
-  Record("MessengerSendResponse");
-  Expect(messenger, kMessenger);
-  SentResponse response;
-  response.responseHandle = reinterpret_cast<uintptr_t>(handle);
-  response.dataWasNull = data == nullptr;
-  if (data != nullptr) response.bytes.assign(data, data + data_length);
-  TheState().responses.push_back(std::move(response));
+  Record("MessengerSendResponse", messenger, kMessenger);
+  std::optional<Bytes> bytes;
+  if (data != nullptr) bytes.emplace(data, data + data_length);
+  state.responses.emplace_back(reinterpret_cast<uintptr_t>(handle), bytes);
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(
     FlutterDesktopMessengerRef messenger) {
-  Record("MessengerAddRef");
-  Expect(messenger, kMessenger);
-  ++TheState().messengerReferences;
+  Record("MessengerAddRef", messenger, kMessenger);
+  ++state.messengerReferences;
   return messenger;
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
-  Record("MessengerRelease");
-  Expect(messenger, kMessenger);
-  --TheState().messengerReferences;
+  Record("MessengerRelease", messenger, kMessenger);
+  --state.messengerReferences;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(
     FlutterDesktopMessengerRef messenger) {
-  Record("MessengerLock");
-  Expect(messenger, kMessenger);
-  if (TheState().lockReturnsNothing) return nullptr;
-  ++TheState().locksHeld;
+  Record("MessengerLock", messenger, kMessenger);
+  if (state.lockReturnsNothing) return nullptr;
+  ++state.locksHeld;
   return messenger;
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
-  Record("MessengerUnlock");
-  Expect(messenger, kMessenger);
-  --TheState().locksHeld;
+  Record("MessengerUnlock", messenger, kMessenger);
+  --state.locksHeld;
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
-  Record("MessengerIsAvailable");
-  Expect(messenger, kMessenger);
-  return TheState().messengerAvailable;
+  Record("MessengerIsAvailable", messenger, kMessenger);
+  return state.messengerAvailable;
 }
 
 }  // extern "C"
