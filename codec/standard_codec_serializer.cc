@@ -61,6 +61,28 @@ class ScopedCount {
   int& count_;
 };
 
+// One more level of list or map nesting, counted while it lives; a level
+// beyond kMaxNestingDepth is not admitted (and not counted).
+class NestingLevel {
+ public:
+  explicit NestingLevel(int& open)
+      : open_(open),
+        admitted_(open < StandardCodecSerializer::kMaxNestingDepth) {
+    if (admitted_) ++open_;
+  }
+  ~NestingLevel() {
+    if (admitted_) --open_;
+  }
+  NestingLevel(const NestingLevel&) = delete;
+  NestingLevel& operator=(const NestingLevel&) = delete;
+
+  bool admitted() const { return admitted_; }
+
+ private:
+  int& open_;
+  const bool admitted_;
+};
+
 // Books one byte per announced element of a list or map against the input,
 // handing each back as its element starts and the rest back at the end.
 class PendingElements {
@@ -144,11 +166,8 @@ EncodableValue ReadTypedList(const StandardCodecSerializer& serializer,
 
 EncodableValue ReadList(const StandardCodecSerializer& serializer,
                         ByteStreamReader* stream) {
-  ReadState& state = read_state;
-  if (state.containers_open >= StandardCodecSerializer::kMaxNestingDepth) {
-    return RefuseDepth(stream);
-  }
-  ScopedCount level(state.containers_open);
+  const NestingLevel level(read_state.containers_open);
+  if (!level.admitted()) return RefuseDepth(stream);
   const size_t count = serializer.ReadSize(stream);
   if (!Fits(count, 1, *stream)) return RefuseSize(stream, count);
   EncodableList list;
@@ -157,7 +176,7 @@ EncodableValue ReadList(const StandardCodecSerializer& serializer,
   for (size_t i = 0; i < count; ++i) {
     pending.StartOne();
     EncodableValue element = serializer.ReadValue(stream);
-    if (state.abandoned) break;
+    if (read_state.abandoned) break;
     list.push_back(std::move(element));
   }
   return EncodableValue(std::move(list));
@@ -165,11 +184,8 @@ EncodableValue ReadList(const StandardCodecSerializer& serializer,
 
 EncodableValue ReadMap(const StandardCodecSerializer& serializer,
                        ByteStreamReader* stream) {
-  ReadState& state = read_state;
-  if (state.containers_open >= StandardCodecSerializer::kMaxNestingDepth) {
-    return RefuseDepth(stream);
-  }
-  ScopedCount level(state.containers_open);
+  const NestingLevel level(read_state.containers_open);
+  if (!level.admitted()) return RefuseDepth(stream);
   const size_t count = serializer.ReadSize(stream);
   if (!Fits(count, 2, *stream)) return RefuseSize(stream, count);
   EncodableMap map;
@@ -177,10 +193,10 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer,
   for (size_t i = 0; i < count; ++i) {
     pending.StartOne();
     EncodableValue key = serializer.ReadValue(stream);
-    if (state.abandoned) break;
+    if (read_state.abandoned) break;
     pending.StartOne();
     EncodableValue value = serializer.ReadValue(stream);
-    if (state.abandoned) break;
+    if (read_state.abandoned) break;
     // The first value read for a key stays; later duplicates are dropped.
     // Encoders write keys in ascending order, so the end is the usual spot.
     map.try_emplace(map.end(), std::move(key), std::move(value));
@@ -237,22 +253,17 @@ void WriteTypedList(const StandardCodecSerializer& serializer,
                      list.size() * sizeof(T));
 }
 
-// True when a list or map may be written here; otherwise it has been
-// replaced by a null on the wire.
-bool ContainerAllowed(ByteStreamWriter* stream) {
-  WriteState& state = write_state;
-  if (state.containers_open < StandardCodecSerializer::kMaxNestingDepth) {
-    return true;
-  }
-  if (!state.depth_reported) {
-    state.depth_reported = true;
+// A list or map too deep to write goes out as null, reported once per
+// outermost value.
+void WriteTooDeepAsNull(ByteStreamWriter* stream) {
+  if (!write_state.depth_reported) {
+    write_state.depth_reported = true;
     std::cerr << "Invalid nesting in StandardCodecSerializer::WriteValue: "
                  "lists and maps nested deeper than "
               << StandardCodecSerializer::kMaxNestingDepth
               << " are written as null" << std::endl;
   }
   stream->WriteByte(kNull);
-  return false;
 }
 
 }  // namespace
@@ -336,8 +347,8 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       WriteTypedList(*this, std::get<std::vector<double>>(value), stream);
       break;
     case 10: {
-      if (!ContainerAllowed(stream)) break;
-      ScopedCount level(state.containers_open);
+      const NestingLevel level(state.containers_open);
+      if (!level.admitted()) return WriteTooDeepAsNull(stream);
       const EncodableList& list = std::get<EncodableList>(value);
       stream->WriteByte(kList);
       WriteSize(list.size(), stream);
@@ -345,8 +356,8 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       break;
     }
     case 11: {
-      if (!ContainerAllowed(stream)) break;
-      ScopedCount level(state.containers_open);
+      const NestingLevel level(state.containers_open);
+      if (!level.admitted()) return WriteTooDeepAsNull(stream);
       const EncodableMap& map = std::get<EncodableMap>(value);
       stream->WriteByte(kMap);
       WriteSize(map.size(), stream);

@@ -14,17 +14,19 @@ namespace flutter {
 //
 // Malformed input never stops decoding; each problem is reported as one line
 // on stderr and read with a defined fallback:
-//  - bytes missing at the end read as zero (the reader reports each short
-//    read), so a truncated value is padded with zeros and nulls;
-//  - an unknown type code reads as null without consuming a payload;
-//  - a size the remaining input cannot possibly hold (a string or byte list
-//    needs one byte per element, a typed list the element width, a list one
-//    byte per element, a map two per entry), or a list or map nested deeper
-//    than kMaxNestingDepth, is refused: the outermost value being read becomes
-//    null, the reader skips to the end so nothing more is misread, and no
-//    storage is set aside for the refused size.
-// Writing never fails: a custom value, or a list or map nested deeper than
-// kMaxNestingDepth, is reported and written as null in its place.
+//  - Bytes missing at the end read as zero (the reader reports each short
+//    read), so a truncated value is padded with zeros and nulls.
+//  - An unknown type code reads as null without consuming a payload.
+//  - A size the remaining input cannot hold (one byte per string or byte-list
+//    element, the element width per typed-list element, one byte per list
+//    element, two per map entry, beyond what the elements already announced
+//    need) is reported once, sets nothing aside, makes the whole outermost
+//    value being read null and skips the reader to the end.
+//  - A list or map nested deeper than kMaxNestingDepth is refused the same
+//    way: one report, the whole outermost value null, the reader at the end.
+// Writing never fails: each custom value is reported and written as null.
+// A list or map nested deeper than kMaxNestingDepth is written as null in
+// its place, with one report per outermost value written.
 class StandardCodecSerializer {
  public:
   // Lists and maps nest at most this deep (the outermost one is level 1):

@@ -14,6 +14,17 @@ namespace {
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// Writes `value`, or a null value when there is none. Never through a
+// temporary copy: a result such as the whole activity log can be large.
+void WriteValueOrNull(const StandardCodecSerializer& serializer,
+                      const EncodableValue* value, ByteStreamWriter* writer) {
+  if (value != nullptr) {
+    serializer.WriteValue(*value, writer);
+  } else {
+    serializer.WriteValue(EncodableValue(), writer);
+  }
+}
+
 }  // namespace
 
 const StandardMethodCodec& StandardMethodCodec::GetInstance(
@@ -63,8 +74,7 @@ StandardMethodCodec::EncodeMethodCallInternal(
   auto message = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter writer(message.get());
   serializer_->WriteValue(EncodableValue(method_call.method_name()), &writer);
-  const EncodableValue* arguments = method_call.arguments();
-  serializer_->WriteValue(arguments ? *arguments : EncodableValue(), &writer);
+  WriteValueOrNull(*serializer_, method_call.arguments(), &writer);
   return message;
 }
 
@@ -74,7 +84,7 @@ StandardMethodCodec::EncodeSuccessEnvelopeInternal(
   auto envelope = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter writer(envelope.get());
   writer.WriteByte(kSuccessEnvelope);
-  serializer_->WriteValue(result ? *result : EncodableValue(), &writer);
+  WriteValueOrNull(*serializer_, result, &writer);
   return envelope;
 }
 
@@ -89,8 +99,7 @@ StandardMethodCodec::EncodeErrorEnvelopeInternal(
   serializer_->WriteValue(
       error_message.empty() ? EncodableValue() : EncodableValue(error_message),
       &writer);
-  serializer_->WriteValue(error_details ? *error_details : EncodableValue(),
-                          &writer);
+  WriteValueOrNull(*serializer_, error_details, &writer);
   return envelope;
 }
 
