@@ -70,7 +70,10 @@ void DispatchIncomingMessage(FlutterDesktopMessengerRef messenger,
     BinaryReply reply = [response](const uint8_t* bytes, size_t size) {
       response->Respond(bytes, size);
     };
-    auto& handler = *static_cast<BinaryMessageHandler*>(user_data);
+    // A copy runs, so that a handler that replaces or removes its own
+    // channel's handler is not destroyed while it runs.
+    const BinaryMessageHandler handler =
+        *static_cast<BinaryMessageHandler*>(user_data);
     handler(message->message, message->message_size, std::move(reply));
   });
 }

@@ -40,6 +40,20 @@ TEST_F(BinaryMessengerTest, HandlerTableTellsTheEngineEveryChange) {
                    "MessengerRelease", "MessengerSetCallback zorvane/xray"}));
 }
 
+TEST_F(BinaryMessengerTest, HandlerMayRemoveItselfWhileItRuns) {
+  auto alive = std::make_shared<int>(0);
+  messenger.SetMessageHandler(
+      kChannel, [this, alive](const uint8_t*, size_t, BinaryReply reply) {
+        messenger.SetMessageHandler(kChannel, nullptr);
+        ++*alive;  // Still safe: the table's copy is gone, this one is not.
+        reply(nullptr, 0);
+      });
+  DeliverMessage(kChannel, {});
+  EXPECT_EQ(*alive, 1);
+  EXPECT_EQ(alive.use_count(), 1);
+  EXPECT_TRUE(Embedder().registrations.empty());
+}
+
 TEST_F(BinaryMessengerTest, CopiesOfAReplyAnswerOnceUnderTheLock) {
   messenger.SetMessageHandler(kChannel,
                               [](const uint8_t*, size_t, BinaryReply reply) {
