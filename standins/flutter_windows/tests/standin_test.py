@@ -203,4 +203,8 @@ def parse_options():
 
 if __name__ == "__main__":
     OPTIONS, rest = parse_options()
+    if not os.environ.get("DISPLAY"):
+        sys.exit("standin_test: the hosts need an X display; run the tests "
+                 "after `source scripts/wine-session BUILD_DIR`, which starts "
+                 "Xvfb")
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
