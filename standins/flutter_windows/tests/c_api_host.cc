@@ -1,15 +1,15 @@
 // A small host written against the embedder's C interface alone, for the
 // stand-in's tests: a top-level window with the view inside, and channels
 // whose handlers answer in each of the ways a host can. What the tests cannot
-// see through the driver it prints on standard output at exit.
+// see through the driver it prints at exit, as key=value pairs.
 //
-//   c_api_host.exe [--assets=PATH] [--driver-port=N] [more arguments]
+//   c_api_host.exe ASSETS [more arguments]
 //
-// Every argument goes to the engine as an entry-point argument.
+// Every argument, ASSETS too, goes to the engine as an entry-point argument.
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,203 +18,166 @@
 
 namespace {
 
-struct Host {
-  DWORD platformThread = 0;
-  HWND window = nullptr;
-  FlutterDesktopViewControllerRef controller = nullptr;
-  FlutterDesktopMessengerRef messenger = nullptr;  // one reference of ours
-  int platformThreadCalls = 0;
-  int otherThreadCalls = 0;
-  int frameCallbacks = 0;
-  int frameCallbacksBeforeLoop = -1;
-  std::vector<const FlutterDesktopMessageResponseHandle*> unanswered;
-  std::vector<std::thread> repliers;
-};
+using Handle = const FlutterDesktopMessageResponseHandle*;
 
-Host host;
+DWORD platformThread = 0;
+HWND window = nullptr;
+FlutterDesktopViewControllerRef controller = nullptr;
+FlutterDesktopMessengerRef messenger = nullptr;  // one reference of ours
+int offPlatformThreadCalls = 0;
+int frameCallbacks = 0;
+bool visibleAtClose = false;
+std::vector<Handle> unanswered;
+std::vector<std::thread> repliers;
 
-void Reply(const FlutterDesktopMessageResponseHandle* handle,
-           const std::string& bytes) {
-  FlutterDesktopMessengerSendResponse(
-      host.messenger, handle, reinterpret_cast<const uint8_t*>(bytes.data()),
-      bytes.size());
+void NoteThread() {
+  if (GetCurrentThreadId() != platformThread) ++offPlatformThreadCalls;
+}
+
+const uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+void Reply(Handle handle, const std::string& bytes) {
+  FlutterDesktopMessengerSendResponse(messenger, handle, Bytes(bytes),
+                                      bytes.size());
 }
 
 // Replies the way a host must from a thread of its own.
-bool ReplyFromAnyThread(const FlutterDesktopMessageResponseHandle* handle,
-                        const std::string& bytes) {
-  FlutterDesktopMessengerRef locked =
-      FlutterDesktopMessengerLock(host.messenger);
-  const bool available = FlutterDesktopMessengerIsAvailable(host.messenger);
+bool ReplyFromAnyThread(Handle handle, const std::string& bytes) {
+  FlutterDesktopMessengerRef locked = FlutterDesktopMessengerLock(messenger);
+  const bool available = FlutterDesktopMessengerIsAvailable(messenger);
   if (available) Reply(handle, bytes);
   FlutterDesktopMessengerUnlock(locked);
   return available;
 }
 
-void OnDriverAnswer(const uint8_t* data, size_t size, void* userData) {
-  const auto* handle =
-      static_cast<const FlutterDesktopMessageResponseHandle*>(userData);
-  Reply(handle, std::string(reinterpret_cast<const char*>(data), size));
+void OnDriverAnswer(const uint8_t* data, size_t size, void* handle) {
+  NoteThread();
+  Reply(static_cast<Handle>(handle),
+        std::string(reinterpret_cast<const char*>(data), size));
 }
+
+// "test/silent" keeps its messages unanswered until after shutdown, when
+// the replies must be dropped; "test/later" replies from a thread of its own;
+// "test/ask-driver" replies with the driver's answer to a question of ours.
+using Handler = void (*)(Handle, const std::string& bytes);
+const std::map<std::string, Handler> kHandlers = {
+    {"test/echo", Reply},
+    {"test/silent",
+     [](Handle handle, const std::string&) { unanswered.push_back(handle); }},
+    {"test/later",
+     [](Handle handle, const std::string& bytes) {
+       repliers.emplace_back([handle, bytes] {
+         Sleep(100);
+         ReplyFromAnyThread(handle, "later:" + bytes);
+       });
+     }},
+    {"test/ask-driver",
+     [](Handle handle, const std::string& bytes) {
+       FlutterDesktopMessengerSendWithReply(
+           messenger, "driver/question", Bytes(bytes), bytes.size(),
+           OnDriverAnswer,
+           const_cast<FlutterDesktopMessageResponseHandle*>(handle));
+     }},
+};
 
 void OnMessage(FlutterDesktopMessengerRef, const FlutterDesktopMessage* message,
                void*) {
-  ++(GetCurrentThreadId() == host.platformThread ? host.platformThreadCalls
-                                                 : host.otherThreadCalls);
-  const std::string channel = message->channel;
-  const std::string bytes(reinterpret_cast<const char*>(message->message),
-                          message->message_size);
-  const FlutterDesktopMessageResponseHandle* handle = message->response_handle;
-  if (channel == "test/echo") {
-    Reply(handle, bytes);
-  } else if (channel == "test/empty") {
-    FlutterDesktopMessengerSendResponse(host.messenger, handle, nullptr, 0);
-  } else if (channel == "test/silent") {
-    host.unanswered.push_back(handle);
-  } else if (channel == "test/later") {
-    host.repliers.emplace_back([handle, bytes] {
-      Sleep(100);
-      ReplyFromAnyThread(handle, "later:" + bytes);
-    });
-  } else if (channel == "test/ask-driver") {
-    FlutterDesktopMessengerSendWithReply(
-        host.messenger, "driver/question",
-        reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-        OnDriverAnswer,
-        const_cast<FlutterDesktopMessageResponseHandle*>(handle));
-  } else if (channel == "test/state") {
-    Reply(handle,
-          "platform_thread_calls=" + std::to_string(host.platformThreadCalls) +
-              " other_thread_calls=" + std::to_string(host.otherThreadCalls) +
-              " frame_callbacks=" + std::to_string(host.frameCallbacks) +
-              " frame_callbacks_before_loop=" +
-              std::to_string(host.frameCallbacksBeforeLoop) + " visible=" +
-              std::to_string(IsWindowVisible(host.window)) + " dpi=" +
-              std::to_string(FlutterDesktopGetDpiForMonitor(
-                  MonitorFromWindow(host.window, MONITOR_DEFAULTTONEAREST))));
-  }
+  NoteThread();
+  kHandlers.find(message->channel)
+      ->second(message->response_handle,
+               std::string(reinterpret_cast<const char*>(message->message),
+                           message->message_size));
 }
 
 void OnNextFrame(void*) {
-  ++host.frameCallbacks;
-  ShowWindow(host.window, SW_SHOWNORMAL);
+  ++frameCallbacks;
+  ShowWindow(window, SW_SHOWNORMAL);
 }
 
-void FitViewToWindow() {
-  RECT client;
-  GetClientRect(host.window, &client);
-  MoveWindow(FlutterDesktopViewGetHWND(
-                 FlutterDesktopViewControllerGetView(host.controller)),
-             0, 0, client.right, client.bottom, TRUE);
-}
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam,
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                             LPARAM lparam) {
   LRESULT result = 0;
-  if (host.controller &&
-      FlutterDesktopViewControllerHandleTopLevelWindowProc(
-          host.controller, window, message, wparam, lparam, &result)) {
+  if (controller && FlutterDesktopViewControllerHandleTopLevelWindowProc(
+                        controller, hwnd, message, wparam, lparam, &result)) {
     return result;
   }
-  if (message == WM_SIZE && host.controller) {
-    FitViewToWindow();
-  } else if (message == WM_DESTROY) {
-    FlutterDesktopViewControllerDestroy(host.controller);
-    host.controller = nullptr;
-    PostQuitMessage(0);
-    return 0;
+  if (message == WM_CLOSE) visibleAtClose = IsWindowVisible(hwnd);
+  if (message != WM_DESTROY) {
+    return DefWindowProcW(hwnd, message, wparam, lparam);
   }
-  return DefWindowProcW(window, message, wparam, lparam);
+  FlutterDesktopViewControllerDestroy(controller);
+  controller = nullptr;
+  PostQuitMessage(0);
+  return 0;
 }
 
 // Makes the engine from copies of the arguments that are wiped and freed
 // right after creation, as the real host's wrapper does.
-FlutterDesktopEngineRef CreateEngine(const std::wstring& assets, int argc,
-                                     char** argv) {
+FlutterDesktopEngineRef CreateEngine(int argc, char** argv) {
   std::vector<std::string> texts(argv + 1, argv + argc);
+  const std::wstring assets(texts[0].begin(), texts[0].end());
   std::vector<const char*> pointers;
   for (const std::string& text : texts) pointers.push_back(text.c_str());
   FlutterDesktopEngineProperties properties = {};
   properties.assets_path = assets.c_str();
-  properties.icu_data_path = L"data\\icudtl.dat";
-  properties.aot_library_path = L"data\\app.so";
-  properties.dart_entrypoint = "";
   properties.dart_entrypoint_argc = static_cast<int32_t>(pointers.size());
-  properties.dart_entrypoint_argv =
-      pointers.empty() ? nullptr : pointers.data();
+  properties.dart_entrypoint_argv = pointers.data();
   FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(&properties);
   for (std::string& text : texts) text.assign(text.size(), '#');
   return engine;
 }
 
-std::wstring AssetsArgument(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--assets=", 9) == 0) {
-      const std::string path = argv[i] + 9;
-      return std::wstring(path.begin(), path.end());
-    }
-  }
-  return L"data\\flutter_assets";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  host.platformThread = GetCurrentThreadId();
+  if (argc < 2) return 2;
+  platformThread = GetCurrentThreadId();
   FlutterDesktopResyncOutputStreams();
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"StandinTestHost";
   RegisterClassW(&windowClass);
-  host.window = CreateWindowExW(0, windowClass.lpszClassName, L"stand-in test",
-                                WS_OVERLAPPEDWINDOW, 10, 10, 900, 560, nullptr,
-                                nullptr, windowClass.hInstance, nullptr);
+  window = CreateWindowExW(0, windowClass.lpszClassName, L"stand-in test",
+                           WS_OVERLAPPEDWINDOW, 10, 10, 900, 560, nullptr,
+                           nullptr, windowClass.hInstance, nullptr);
 
-  FlutterDesktopEngineRef engine =
-      CreateEngine(AssetsArgument(argc, argv), argc, argv);
-  std::printf("engine: %s\n", engine ? "created" : "none");
-  RECT client;
-  GetClientRect(host.window, &client);
-  host.controller =
-      FlutterDesktopViewControllerCreate(client.right, client.bottom, engine);
-  if (host.controller == nullptr) {
-    std::printf("view controller: none\n");
-    return 1;
-  }
+  FlutterDesktopEngineRef engine = CreateEngine(argc, argv);
+  controller = FlutterDesktopViewControllerCreate(800, 480, engine);
+  if (controller == nullptr) return 1;
   // The controller owns the engine now; its handle stays valid meanwhile.
-  host.messenger =
+  messenger =
       FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
-  for (const char* channel : {"test/echo", "test/empty", "test/silent",
-                              "test/later", "test/ask-driver", "test/state"}) {
-    FlutterDesktopMessengerSetCallback(host.messenger, channel, OnMessage,
+  for (const auto& [channel, handler] : kHandlers) {
+    FlutterDesktopMessengerSetCallback(messenger, channel.c_str(), OnMessage,
                                        nullptr);
   }
-  HWND view = FlutterDesktopViewGetHWND(
-      FlutterDesktopViewControllerGetView(host.controller));
-  SetParent(view, host.window);
-  FitViewToWindow();
+  SetParent(FlutterDesktopViewGetHWND(
+                FlutterDesktopViewControllerGetView(controller)),
+            window);
   FlutterDesktopEngineSetNextFrameCallback(engine, OnNextFrame, nullptr);
-  FlutterDesktopViewControllerForceRedraw(host.controller);
-  host.frameCallbacksBeforeLoop = host.frameCallbacks;
+  FlutterDesktopViewControllerForceRedraw(controller);
+  const int frameCallbacksBeforeLoop = frameCallbacks;
 
   MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  while (GetMessageW(&message, nullptr, 0, 0)) DispatchMessageW(&message);
 
-  for (std::thread& replier : host.repliers) replier.join();
+  for (std::thread& replier : repliers) replier.join();
   int dropped = 0;
-  for (const FlutterDesktopMessageResponseHandle* handle : host.unanswered) {
-    dropped += ReplyFromAnyThread(handle, "too late") ? 0 : 1;
+  for (Handle handle : unanswered) {
+    dropped += !ReplyFromAnyThread(handle, "too late");
   }
   std::printf(
-      "messenger available after shutdown: %s\n",
-      FlutterDesktopMessengerIsAvailable(host.messenger) ? "yes" : "no");
-  std::printf("late replies dropped: %d of %zu\n", dropped,
-              host.unanswered.size());
-  std::printf("frame callbacks: %d\n", host.frameCallbacks);
-  FlutterDesktopMessengerRelease(host.messenger);
+      "messenger_available=%d late_replies_dropped=%d/%zu "
+      "off_platform_thread_calls=%d frame_callbacks_before_loop=%d "
+      "frame_callbacks=%d visible=%d dpi=%u\n",
+      FlutterDesktopMessengerIsAvailable(messenger), dropped, unanswered.size(),
+      offPlatformThreadCalls, frameCallbacksBeforeLoop, frameCallbacks,
+      visibleAtClose,
+      FlutterDesktopGetDpiForMonitor(
+          MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)));
+  FlutterDesktopMessengerRelease(messenger);
   return 0;
 }
