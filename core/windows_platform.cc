@@ -12,49 +12,25 @@ namespace {
 
 class WindowsRegistryKey : public RegistryKey {
  public:
-  explicit WindowsRegistryKey(UniqueHkey key) : key_(std::move(key)) {}
+  explicit WindowsRegistryKey(win::UniqueHkey key) : key_(std::move(key)) {}
 
   long SetDword(const std::wstring& name, uint32_t value) override {
     const DWORD data = value;
-    return RegSetValueExW(key_.get(), name.c_str(), 0, REG_DWORD,
+    return RegSetValueExW(key_.Get(), name.c_str(), 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&data), sizeof(data));
   }
 
   long SetString(const std::wstring& name, const std::wstring& text) override {
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ,
+    return RegSetValueExW(key_.Get(), name.c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(text.c_str()), bytes);
   }
 
  private:
-  UniqueHkey key_;
+  win::UniqueHkey key_;
 };
 
 }  // namespace
-
-UniqueHkey& UniqueHkey::operator=(UniqueHkey&& other) noexcept {
-  if (this != &other) {
-    reset();
-    key_ = other.release();
-  }
-  return *this;
-}
-
-HKEY* UniqueHkey::put() {
-  reset();
-  return &key_;
-}
-
-HKEY UniqueHkey::release() {
-  HKEY key = key_;
-  key_ = nullptr;
-  return key;
-}
-
-void UniqueHkey::reset() {
-  if (key_) RegCloseKey(key_);
-  key_ = nullptr;
-}
 
 uint32_t WindowsPlatform::ModuleFileName(wchar_t* buffer, uint32_t size) {
   return GetModuleFileNameW(nullptr, buffer, size);
@@ -62,9 +38,9 @@ uint32_t WindowsPlatform::ModuleFileName(wchar_t* buffer, uint32_t size) {
 
 std::unique_ptr<RegistryKey> WindowsPlatform::OpenCurrentUserKey(
     const std::wstring& path) {
-  UniqueHkey key;
+  win::UniqueHkey key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE,
-                    key.put()) != ERROR_SUCCESS) {
+                    key.Put()) != ERROR_SUCCESS) {
     return nullptr;
   }
   return std::make_unique<WindowsRegistryKey>(std::move(key));

@@ -3,32 +3,10 @@
 #ifndef CORE_WINDOWS_PLATFORM_H_
 #define CORE_WINDOWS_PLATFORM_H_
 
-#include <windows.h>
-
 #include "core/platform.h"
+#include "win/handles.h"
 
 namespace core {
-
-// The one owner of an open registry key.
-class UniqueHkey {
- public:
-  UniqueHkey() = default;
-  explicit UniqueHkey(HKEY key) : key_(key) {}
-  UniqueHkey(UniqueHkey&& other) noexcept : key_(other.release()) {}
-  UniqueHkey& operator=(UniqueHkey&& other) noexcept;
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  ~UniqueHkey() { reset(); }
-
-  HKEY get() const { return key_; }
-  // For the out parameter of the Reg*Key* calls; closes what was held.
-  HKEY* put();
-  HKEY release();
-  void reset();
-
- private:
-  HKEY key_ = nullptr;
-};
 
 class WindowsPlatform : public Platform {
  public:

@@ -48,14 +48,14 @@ Value Read(HKEY key, const wchar_t* name) {
 class ScratchUserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UniqueHkey scratch, software;
+    win::UniqueHkey scratch, software;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, scratch.put(),
+                        KEY_ALL_ACCESS, nullptr, scratch.Put(),
                         nullptr) != ERROR_SUCCESS ||
-        RegOverridePredefKey(HKEY_CURRENT_USER, scratch.get()) !=
+        RegOverridePredefKey(HKEY_CURRENT_USER, scratch.Get()) !=
             ERROR_SUCCESS ||
         RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ,
-                      software.put()) != ERROR_FILE_NOT_FOUND) {
+                      software.Put()) != ERROR_FILE_NOT_FOUND) {
       GTEST_SKIP() << "HKEY_CURRENT_USER cannot be redirected";
     }
   }
@@ -72,23 +72,23 @@ class ScratchUserTest : public ::testing::Test {
 };
 
 TEST_F(ScratchUserTest, ProxyValuesAreReallyWritten) {
-  UniqueHkey key;
+  win::UniqueHkey key;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, nullptr,
-                            0, KEY_QUERY_VALUE, nullptr, key.put(), nullptr),
+                            0, KEY_QUERY_VALUE, nullptr, key.Put(), nullptr),
             ERROR_SUCCESS);
   const DWORD on = 1, off = 0;
   const Value server = MakeValue(REG_SZ, L"socks=127.0.0.1:10808", 44);
   const Value bypass = MakeValue(REG_SZ, L"localhost;127.*;<local>", 48);
 
   ASSERT_TRUE(SetSystemProxy(platform_, log_, true, 10808));
-  EXPECT_EQ(Read(key.get(), L"ProxyEnable"), MakeValue(REG_DWORD, &on, 4));
-  EXPECT_EQ(Read(key.get(), L"ProxyServer"), server);
-  EXPECT_EQ(Read(key.get(), L"ProxyOverride"), bypass);
+  EXPECT_EQ(Read(key.Get(), L"ProxyEnable"), MakeValue(REG_DWORD, &on, 4));
+  EXPECT_EQ(Read(key.Get(), L"ProxyServer"), server);
+  EXPECT_EQ(Read(key.Get(), L"ProxyOverride"), bypass);
 
   ASSERT_TRUE(SetSystemProxy(platform_, log_, false, 2080));
-  EXPECT_EQ(Read(key.get(), L"ProxyEnable"), MakeValue(REG_DWORD, &off, 4));
-  EXPECT_EQ(Read(key.get(), L"ProxyServer"), server);
-  EXPECT_EQ(Read(key.get(), L"ProxyOverride"), bypass);
+  EXPECT_EQ(Read(key.Get(), L"ProxyEnable"), MakeValue(REG_DWORD, &off, 4));
+  EXPECT_EQ(Read(key.Get(), L"ProxyServer"), server);
+  EXPECT_EQ(Read(key.Get(), L"ProxyOverride"), bypass);
   EXPECT_THAT(log_.LogSnapshot(),
               ElementsAre(kLogProxyEnabled, kLogProxyDisabled));
 }
@@ -96,9 +96,9 @@ TEST_F(ScratchUserTest, ProxyValuesAreReallyWritten) {
 TEST_F(ScratchUserTest, MissingSettingsKeyIsNotCreated) {
   EXPECT_FALSE(SetSystemProxy(platform_, log_, true, 10808));
   EXPECT_THAT(log_.LogSnapshot(), ElementsAre(kLogProxyKeyFailed));
-  UniqueHkey key;
+  win::UniqueHkey key;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ,
-                          key.put()),
+                          key.Put()),
             ERROR_FILE_NOT_FOUND);
 }
 

@@ -15,7 +15,7 @@ constexpr size_t kReadChunk = 64 * 1024;
 
 }  // namespace
 
-DriverConnection::DriverConnection(UniqueSocket socket)
+DriverConnection::DriverConnection(win::UniqueSocket socket)
     : socket(std::move(socket)) {}
 
 bool DriverConnection::Send(const DriverFrame& frame) {
@@ -121,7 +121,7 @@ void DriverServer::Serve() {
 }
 
 void DriverServer::AcceptConnection() {
-  UniqueSocket accepted(accept(listening.Get(), nullptr, nullptr));
+  win::UniqueSocket accepted(accept(listening.Get(), nullptr, nullptr));
   if (!accepted.Valid()) return;
   // select() takes at most FD_SETSIZE sockets; a driver needs one or two.
   if (connections.size() + 1 >= FD_SETSIZE) return;

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "standins/flutter_windows/driver_protocol.h"
-#include "standins/flutter_windows/win_handles.h"
+#include "win/handles.h"
 
 namespace standin {
 
 class DriverConnection {
  public:
-  explicit DriverConnection(UniqueSocket socket);
+  explicit DriverConnection(win::UniqueSocket socket);
 
   // Any thread; false once the connection is closed or broken.
   bool Send(const DriverFrame& frame);
@@ -30,7 +30,7 @@ class DriverConnection {
  private:
   std::mutex writeMutex;
   bool open = true;
-  UniqueSocket socket;
+  win::UniqueSocket socket;
 };
 
 class DriverServer {
@@ -78,8 +78,8 @@ class DriverServer {
   void DropConnection(size_t index);
 
   Listener* listener;
-  WinsockSession winsock;
-  UniqueSocket listening;
+  win::WinsockSession winsock;
+  win::UniqueSocket listening;
   uint16_t port = 0;
   std::thread thread;
   std::atomic<bool> stopping{false};

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "standins/flutter_windows/text.h"
+#include "win/module.h"
+#include "win/text.h"
 
 using standin::DriverConnection;
 using standin::DriverFrame;
@@ -16,22 +17,6 @@ namespace {
 constexpr UINT kWorkPosted = WM_APP + 1;
 constexpr char kDriverPortPrefix[] = "--driver-port=";
 
-std::wstring ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
-                                            static_cast<DWORD>(path.size()));
-    if (length == 0) return L".";
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? L"." : path.substr(0, slash);
-}
-
 bool IsAbsolute(const std::wstring& path) {
   return (path.size() >= 2 && path[1] == L':') ||
          (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
@@ -40,7 +25,8 @@ bool IsAbsolute(const std::wstring& path) {
 std::wstring Resolve(const wchar_t* path) {
   const std::wstring text = path == nullptr ? L"" : path;
   if (text.empty() || IsAbsolute(text)) return text;
-  return ExecutableFolder() + L"\\" + text;
+  const std::wstring folder = win::ExecutableFolder();
+  return (folder.empty() ? L"." : folder) + L"\\" + text;
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -92,7 +78,7 @@ std::unique_ptr<FlutterDesktopEngine> FlutterDesktopEngine::Create(
     std::fprintf(stderr,
                  "flutter_windows stand-in: no assets folder at %s; the "
                  "engine cannot start\n",
-                 standin::ToUtf8(assets).c_str());
+                 win::WideToUtf8(assets).c_str());
     std::fflush(stderr);
     return nullptr;
   }

@@ -16,8 +16,8 @@
 #include "standins/flutter_windows/driver_server.h"
 #include "standins/flutter_windows/messenger.h"
 #include "standins/flutter_windows/transcript.h"
-#include "standins/flutter_windows/win_handles.h"
 #include "standins/flutter_windows/window_class.h"
+#include "win/handles.h"
 
 // What the host gets with each incoming message and gives back with its
 // answer.
@@ -143,7 +143,7 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   standin::Transcript transcript;
   standin::WindowClassLease classLease;
   standin::EngineHost* host = nullptr;
-  standin::UniqueWindow messageWindow;
+  win::UniqueWindow messageWindow;
   std::unique_ptr<standin::DriverServer> server;
 
   // Platform thread only.

@@ -12,7 +12,7 @@
 #include "standins/flutter_windows/messenger.h"
 #include "standins/flutter_windows/view.h"
 #include "standins/flutter_windows/view_controller.h"
-#include "standins/flutter_windows/win_handles.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -156,7 +156,7 @@ UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor) {
   using GetDpiForMonitorFunction =
       HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   constexpr int kEffectiveDpi = 0;
-  standin::UniqueModule shcore(LoadLibraryW(L"shcore.dll"));
+  win::UniqueModule shcore(LoadLibraryW(L"shcore.dll"));
   if (!shcore.Valid()) return kDefaultDpi;
   const auto getDpi =
       reinterpret_cast<GetDpiForMonitorFunction>(reinterpret_cast<void*>(

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "standins/flutter_windows/text.h"
+#include "win/text.h"
 
 using standin::LineKind;
 
@@ -29,8 +29,8 @@ COLORREF LineColor(LineKind kind) {
   return RGB(80, 80, 80);
 }
 
-standin::UniqueGdiObject TranscriptFont() {
-  return standin::UniqueGdiObject(
+win::UniqueGdiObject TranscriptFont() {
+  return win::UniqueGdiObject(
       CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                   FIXED_PITCH | FF_MODERN, L"Courier New"));
@@ -114,37 +114,37 @@ void FlutterDesktopView::Paint() {
                  std::max<LONG>(client.bottom, 1)};
     frame = RenderBitmap(frameSize.cx, frameSize.cy);
   }
-  standin::UniqueMemoryDc source(CreateCompatibleDC(target));
+  win::UniqueMemoryDc source(CreateCompatibleDC(target));
   if (source.Valid() && frame.Valid()) {
-    standin::SelectedObject selected(source.Get(), frame.Get());
+    win::SelectedObject selected(source.Get(), frame.Get());
     BitBlt(target, 0, 0, frameSize.cx, frameSize.cy, source.Get(), 0, 0,
            SRCCOPY);
   }
   EndPaint(window, &paint);
 }
 
-standin::UniqueGdiObject FlutterDesktopView::RenderBitmap(int width,
-                                                          int height) const {
-  standin::WindowDc screen(window);
-  standin::UniqueGdiObject bitmap(
+win::UniqueGdiObject FlutterDesktopView::RenderBitmap(int width,
+                                                      int height) const {
+  win::WindowDc screen(window);
+  win::UniqueGdiObject bitmap(
       CreateCompatibleBitmap(screen.Get(), width, height));
-  standin::UniqueMemoryDc dc(CreateCompatibleDC(screen.Get()));
+  win::UniqueMemoryDc dc(CreateCompatibleDC(screen.Get()));
   if (!bitmap.Valid() || !dc.Valid()) return {};
-  standin::SelectedObject selected(dc.Get(), bitmap.Get());
+  win::SelectedObject selected(dc.Get(), bitmap.Get());
   Render(dc.Get(), width, height);
   return bitmap;
 }
 
 void FlutterDesktopView::Render(HDC dc, int width, int height) const {
-  standin::UniqueGdiObject background(CreateSolidBrush(RGB(250, 250, 247)));
-  standin::UniqueGdiObject band(CreateSolidBrush(RGB(30, 45, 75)));
+  win::UniqueGdiObject background(CreateSolidBrush(RGB(250, 250, 247)));
+  win::UniqueGdiObject band(CreateSolidBrush(RGB(30, 45, 75)));
   const RECT all = {0, 0, width, height};
   const RECT header = {0, 0, width, kHeaderHeight};
   FillRect(dc, &all, static_cast<HBRUSH>(background.Get()));
   FillRect(dc, &header, static_cast<HBRUSH>(band.Get()));
 
-  standin::UniqueGdiObject font = TranscriptFont();
-  standin::SelectedObject selected(dc, font.Get());
+  win::UniqueGdiObject font = TranscriptFont();
+  win::SelectedObject selected(dc, font.Get());
   SetBkMode(dc, TRANSPARENT);
 
   const uint16_t port = engine->DriverPort();
@@ -152,7 +152,7 @@ void FlutterDesktopView::Render(HDC dc, int width, int height) const {
       "Stand-in Flutter engine - " +
       (port != 0 ? "driver on 127.0.0.1:" + std::to_string(port)
                  : std::string("no driver"));
-  DrawLine(dc, standin::ToUtf16(title),
+  DrawLine(dc, win::Utf8ToWide(title),
            {kMargin, 0, width - kMargin, kHeaderHeight}, RGB(255, 255, 255));
 
   // The newest lines that fit, oldest first.
@@ -163,7 +163,7 @@ void FlutterDesktopView::Render(HDC dc, int width, int height) const {
       lines.size() > static_cast<size_t>(room) ? lines.size() - room : 0;
   int top = kHeaderHeight + kMargin / 2;
   for (size_t i = first; i < lines.size(); ++i, top += kLineHeight) {
-    DrawLine(dc, standin::ToUtf16(lines[i].text),
+    DrawLine(dc, win::Utf8ToWide(lines[i].text),
              {kMargin, top, width - kMargin, top + kLineHeight},
              LineColor(lines[i].kind));
   }

@@ -9,8 +9,8 @@
 
 #include "messaging/flutter_windows.h"
 #include "standins/flutter_windows/engine.h"
-#include "standins/flutter_windows/win_handles.h"
 #include "standins/flutter_windows/window_class.h"
+#include "win/handles.h"
 
 struct FlutterDesktopView final : private standin::WindowTarget {
  public:
@@ -36,7 +36,7 @@ struct FlutterDesktopView final : private standin::WindowTarget {
                               LPARAM lparam) override;
   void DrawFrame();
   void Paint();
-  standin::UniqueGdiObject RenderBitmap(int width, int height) const;
+  win::UniqueGdiObject RenderBitmap(int width, int height) const;
   void Render(HDC dc, int width, int height) const;
 
   FlutterDesktopEngine* engine;
@@ -44,7 +44,7 @@ struct FlutterDesktopView final : private standin::WindowTarget {
   // Cleared when the window goes; read by ScheduleFrame on other threads.
   std::atomic<HWND> window{nullptr};
   std::atomic<bool> framePending{false};
-  standin::UniqueGdiObject frame;
+  win::UniqueGdiObject frame;
   SIZE frameSize = {0, 0};
 };
 

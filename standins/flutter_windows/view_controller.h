@@ -8,8 +8,8 @@
 #include "messaging/flutter_windows.h"
 #include "standins/flutter_windows/engine.h"
 #include "standins/flutter_windows/view.h"
-#include "standins/flutter_windows/win_handles.h"
 #include "standins/flutter_windows/window_class.h"
+#include "win/handles.h"
 
 struct FlutterDesktopViewController final : private standin::EngineHost {
  public:
@@ -35,7 +35,7 @@ struct FlutterDesktopViewController final : private standin::EngineHost {
   void CloseWindow() override;
 
   standin::WindowClassLease classLease;
-  standin::UniqueWindow parking;
+  win::UniqueWindow parking;
   std::unique_ptr<FlutterDesktopEngine> engine;
   std::unique_ptr<FlutterDesktopView> view;
 };

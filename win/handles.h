@@ -1,12 +1,14 @@
-// One owner per OS handle: a move-only wrapper per handle kind that closes
-// the handle when the owner goes.
-#ifndef STANDINS_FLUTTER_WINDOWS_WIN_HANDLES_H_
-#define STANDINS_FLUTTER_WINDOWS_WIN_HANDLES_H_
+// One owner per Windows handle: a move-only wrapper per handle kind that
+// closes its handle when the owner goes. Shared by the product's Windows
+// code and by the stand-ins.
+#ifndef WIN_HANDLES_H_
+#define WIN_HANDLES_H_
 
+// winsock2.h must come before windows.h, which would pull in the old winsock.
 #include <windows.h>
 #include <winsock2.h>
 
-namespace standin {
+namespace win {
 
 template <typename Traits>
 class UniqueHandle {
@@ -27,6 +29,13 @@ class UniqueHandle {
 
   Handle Get() const { return handle; }
   bool Valid() const { return handle != Traits::Invalid(); }
+  explicit operator bool() const { return Valid(); }
+
+  // For the out parameters of the Windows calls; closes what was held.
+  Handle* Put() {
+    Reset();
+    return &handle;
+  }
 
   Handle Release() {
     Handle released = handle;
@@ -43,14 +52,33 @@ class UniqueHandle {
   Handle handle = Traits::Invalid();
 };
 
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle key) { RegCloseKey(key); }
+};
+
+// Processes, threads, events: the kernel objects whose "none" is null.
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle handle) { CloseHandle(handle); }
+};
+
+// CreateFileW and the find functions say "none" with INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle handle) { CloseHandle(handle); }
+};
+
 struct SocketTraits {
   using Handle = SOCKET;
   static Handle Invalid() { return INVALID_SOCKET; }
   static void Close(Handle socket) { closesocket(socket); }
 };
 
-// For windows nobody else destroys: message windows and top-level windows of
-// the stand-in's own.
+// For windows nobody else destroys: message windows and windows of our own.
 struct WindowTraits {
   using Handle = HWND;
   static Handle Invalid() { return nullptr; }
@@ -75,11 +103,27 @@ struct ModuleTraits {
   static void Close(Handle module) { FreeLibrary(module); }
 };
 
+using UniqueHkey = UniqueHandle<RegistryKeyTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueSocket = UniqueHandle<SocketTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
+
+// The two handles CreateProcessW hands back, each with its own owner.
+struct UniqueProcessInformation {
+  UniqueProcessInformation() = default;
+  explicit UniqueProcessInformation(const PROCESS_INFORMATION& information)
+      : process(information.hProcess),
+        thread(information.hThread),
+        processId(information.dwProcessId) {}
+
+  UniqueKernelHandle process;
+  UniqueKernelHandle thread;
+  DWORD processId = 0;
+};
 
 // Keeps Winsock initialised while held.
 class WinsockSession {
@@ -131,6 +175,6 @@ class SelectedObject {
   HGDIOBJ previous;
 };
 
-}  // namespace standin
+}  // namespace win
 
-#endif  // STANDINS_FLUTTER_WINDOWS_WIN_HANDLES_H_
+#endif  // WIN_HANDLES_H_
