@@ -70,11 +70,12 @@ void DispatchIncomingMessage(FlutterDesktopMessengerRef messenger,
     BinaryReply reply = [response](const uint8_t* bytes, size_t size) {
       response->Respond(bytes, size);
     };
-    // A copy runs, so that a handler that replaces or removes its own
-    // channel's handler is not destroyed while it runs.
-    const BinaryMessageHandler handler =
-        *static_cast<BinaryMessageHandler*>(user_data);
-    handler(message->message, message->message_size, std::move(reply));
+    // Held for the call, so that a handler that replaces or removes its own
+    // channel's handler is not destroyed while it runs; not copied, so that
+    // the state it keeps lasts from one message to the next.
+    const std::shared_ptr<BinaryMessageHandler> handler =
+        *static_cast<std::shared_ptr<BinaryMessageHandler>*>(user_data);
+    (*handler)(message->message, message->message_size, std::move(reply));
   });
 }
 
@@ -116,8 +117,8 @@ void BinaryMessengerImpl::SetMessageHandler(const std::string& channel,
                                        nullptr, nullptr);
     return;
   }
-  BinaryMessageHandler& stored = handlers[channel];
-  stored = std::move(handler);
+  std::shared_ptr<BinaryMessageHandler>& stored = handlers[channel];
+  stored = std::make_shared<BinaryMessageHandler>(std::move(handler));
   FlutterDesktopMessengerSetCallback(messengerHandle, channel.c_str(),
                                      DispatchIncomingMessage, &stored);
 }

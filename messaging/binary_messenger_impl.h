@@ -3,6 +3,7 @@
 #define MESSAGING_BINARY_MESSENGER_IMPL_H_
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "messaging/binary_messenger.h"
@@ -37,9 +38,11 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessengerRef messengerHandle;
-  // A node-based map: the engine keeps the address of each stored handler as
-  // its callback data, so entries must not move while registered.
-  std::map<std::string, BinaryMessageHandler> handlers;
+  // A node-based map: the engine keeps the address of each entry's owner as
+  // its callback data, so entries must not move while registered. Shared, so
+  // that a message keeps its handler alive while it runs, even if the handler
+  // replaces or removes itself meanwhile.
+  std::map<std::string, std::shared_ptr<BinaryMessageHandler>> handlers;
 };
 
 }  // namespace flutter

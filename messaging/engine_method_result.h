@@ -28,6 +28,7 @@ class OneShotReply {
 
   // Null or empty data replies with no bytes.
   void SendResponseData(const std::vector<uint8_t>* data);
+  bool Answered() const { return !reply; }
 
  private:
   BinaryReply reply;  // Empty once answered.
@@ -39,6 +40,9 @@ class EngineMethodResult : public MethodResult<T> {
  public:
   EngineMethodResult(BinaryReply reply, const MethodCodec<T>* codec)
       : replyHolder(std::move(reply)), codec(codec) {}
+
+  // True once Success, Error or NotImplemented has been called.
+  bool Answered() const { return replyHolder.Answered(); }
 
  protected:
   void SuccessInternal(const T* result) override {

@@ -8,6 +8,44 @@
 namespace flutter {
 namespace {
 
+using EngineResult = EngineMethodResult<EncodableValue>;
+
+// The result handed to the method handler. The channel keeps the engine
+// result too, so that it can still answer a call whose handler threw before
+// answering: the user interface would otherwise wait for ever.
+class SharedResult : public MethodResult<EncodableValue> {
+ public:
+  explicit SharedResult(std::shared_ptr<EngineResult> target)
+      : target(std::move(target)) {}
+
+ protected:
+  void SuccessInternal(const EncodableValue* result) override {
+    result ? target->Success(*result) : target->Success();
+  }
+  void ErrorInternal(const std::string& error_code,
+                     const std::string& error_message,
+                     const EncodableValue* error_details) override {
+    target->Error(error_code, error_message, error_details);
+  }
+  void NotImplementedInternal() override { target->NotImplemented(); }
+
+ private:
+  std::shared_ptr<EngineResult> target;
+};
+
+// Runs the handler; when it throws before answering, answers the call with
+// an error and lets the exception go on to be reported.
+void InvokeAnsweringOnThrow(const MethodCallHandler& handler,
+                            const MethodCall<EncodableValue>& call,
+                            const std::shared_ptr<EngineResult>& result) {
+  try {
+    handler(call, std::make_unique<SharedResult>(result));
+  } catch (...) {
+    if (!result->Answered()) result->Error("internal_error", "internal error");
+    throw;
+  }
+}
+
 // Refers to nothing in the channel object, which may be destroyed while the
 // handler stays registered.
 BinaryMessageHandler MessageHandlerFor(MethodCallHandler handler,
@@ -15,8 +53,7 @@ BinaryMessageHandler MessageHandlerFor(MethodCallHandler handler,
                                        std::string name) {
   return [handler = std::move(handler), codec, name = std::move(name)](
              const uint8_t* message, size_t message_size, BinaryReply reply) {
-    auto result = std::make_unique<EngineMethodResult<EncodableValue>>(
-        std::move(reply), codec);
+    auto result = std::make_shared<EngineResult>(std::move(reply), codec);
     std::unique_ptr<MethodCall<EncodableValue>> call =
         codec->DecodeMethodCall(message, message_size);
     if (!call) {
@@ -25,7 +62,7 @@ BinaryMessageHandler MessageHandlerFor(MethodCallHandler handler,
       result->NotImplemented();
       return;
     }
-    handler(*call, std::move(result));
+    InvokeAnsweringOnThrow(handler, *call, result);
   };
 }
 

@@ -35,7 +35,9 @@ class MethodChannel {
 
   // Replaces any earlier handler; an empty handler unregisters the channel.
   // A message that is not a call gets the empty (not-implemented) reply and
-  // a line on standard error naming the channel.
+  // a line on standard error naming the channel. A call whose handler throws
+  // before answering gets the error "internal_error", "internal error"; the
+  // exception goes on to the messenger, which reports it.
   void SetMethodCallHandler(MethodCallHandler handler) const;
 
  private:

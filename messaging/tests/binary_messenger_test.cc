@@ -54,6 +54,19 @@ TEST_F(BinaryMessengerTest, HandlerMayRemoveItselfWhileItRuns) {
   EXPECT_TRUE(Embedder().registrations.empty());
 }
 
+TEST_F(BinaryMessengerTest, HandlerKeepsItsStateFromOneMessageToTheNext) {
+  std::vector<int> counts;
+  messenger.SetMessageHandler(
+      kChannel,
+      [&counts, count = 0](const uint8_t*, size_t, BinaryReply reply) mutable {
+        counts.push_back(++count);
+        reply(nullptr, 0);
+      });
+  DeliverMessage(kChannel, {});
+  DeliverMessage(kChannel, {});
+  EXPECT_EQ(counts, (std::vector<int>{1, 2}));
+}
+
 TEST_F(BinaryMessengerTest, CopiesOfAReplyAnswerOnceUnderTheLock) {
   messenger.SetMessageHandler(kChannel,
                               [](const uint8_t*, size_t, BinaryReply reply) {

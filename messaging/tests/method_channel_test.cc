@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,23 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     "Warning: Failed to respond to a message. This is a "
                     "memory leak.\n"},
+        ChannelCase{"ThrowsBeforeAnswering",
+                    kGetLogs,
+                    [](Result&) { throw std::runtime_error("boom"); },
+                    {Hex("01 07 0E 69 6E 74 65 72 6E 61 6C 5F 65 72 72 6F 72"
+                         "   07 0E 69 6E 74 65 72 6E 61 6C 20 65 72 72 6F 72"
+                         "   00")},
+                    "Error: Unhandled exception in the handler of an incoming "
+                    "message: boom\n"},
+        ChannelCase{"ThrowsAfterAnswering",
+                    kGetLogs,
+                    [](Result& r) {
+                      r->NotImplemented();
+                      throw std::runtime_error("late");
+                    },
+                    {std::nullopt},
+                    "Error: Unhandled exception in the handler of an incoming "
+                    "message: late\n"},
         ChannelCase{"NotACall",
                     Hex("03 2A 00 00 00"),
                     nullptr,
