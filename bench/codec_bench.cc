@@ -1,8 +1,11 @@
 // Throughput of the message encoding on the channel's heaviest messages,
 // each also expressed as a multiple of a plain memcpy of the same bytes
-// (counter "x_memcpy": 1 would mean as fast as copying the message).
+// (counter "x_memcpy": 1 would mean as fast as copying the message) and
+// against msgpack-c doing the same work on the same content in the same run
+// (counter "x_peer": our throughput over the peer's, so above 1 is faster).
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/msgpack_peer.h"
 #include "codec/byte_streams.h"
 #include "codec/encodable_value.h"
 #include "codec/method_call.h"
@@ -41,24 +45,21 @@ double CpuSeconds() {
   return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-// Seconds one memcpy of `size` bytes takes: the best average of ten
-// batches of about 20 ms, so that a disturbed batch does not count.
-double MeasureMemcpySeconds(size_t size) {
-  std::vector<uint8_t> source(size, 0x5A), target(size);
+// Seconds one call of `run` takes: the best average of ten batches of about
+// 20 ms, so that a disturbed batch does not count.
+template <typename Run>
+double BestSecondsPerRun(Run run) {
   double best = 1e9;
   for (int batch = 0; batch < 10; ++batch) {
-    size_t copies = 0;
+    size_t runs = 0;
     const double start = CpuSeconds();
     double elapsed = 0;
     while (elapsed < 0.02) {
-      for (int i = 0; i < 16; ++i) {
-        std::memcpy(target.data(), source.data(), size);
-        benchmark::ClobberMemory();
-      }
-      copies += 16;
+      for (int i = 0; i < 16; ++i) run();
+      runs += 16;
       elapsed = CpuSeconds() - start;
     }
-    best = std::min(best, elapsed / copies);
+    best = std::min(best, elapsed / runs);
   }
   return best;
 }
@@ -68,7 +69,28 @@ double MemcpySeconds(size_t size) {
   static std::map<size_t, double> measured;
   auto found = measured.find(size);
   if (found == measured.end()) {
-    found = measured.emplace(size, MeasureMemcpySeconds(size)).first;
+    std::vector<uint8_t> source(size, 0x5A), target(size);
+    const double seconds = BestSecondsPerRun([&] {
+      std::memcpy(target.data(), source.data(), size);
+      benchmark::ClobberMemory();
+    });
+    found = measured.emplace(size, seconds).first;
+  }
+  return found->second;
+}
+
+// The peer's seconds per run of one case, measured once per case.
+template <typename Run>
+double PeerSeconds(const std::string& peer_case, Run run) {
+  static std::map<std::string, double> measured;
+  auto found = measured.find(peer_case);
+  if (found == measured.end()) {
+    const double seconds = BestSecondsPerRun([&] {
+      auto result = run();
+      benchmark::DoNotOptimize(result);
+      benchmark::ClobberMemory();
+    });
+    found = measured.emplace(peer_case, seconds).first;
   }
   return found->second;
 }
@@ -82,16 +104,17 @@ class LoopTimer {
   double start_ = CpuSeconds();
 };
 
-// Reports the message size per iteration and the time per iteration as a
-// multiple of copying that many bytes.
+// Reports the message size per iteration, the time per iteration as a
+// multiple of copying that many bytes, and the peer's time for the same
+// content over ours.
 void Report(benchmark::State& state, const LoopTimer& timer,
-            size_t message_size) {
-  const double loop_seconds = timer.Seconds();
-  const auto iterations = static_cast<double>(state.iterations());
+            size_t message_size, double peer_seconds) {
+  const double seconds =
+      timer.Seconds() / static_cast<double>(state.iterations());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(message_size));
-  state.counters["x_memcpy"] =
-      loop_seconds / iterations / MemcpySeconds(message_size);
+  state.counters["x_memcpy"] = seconds / MemcpySeconds(message_size);
+  state.counters["x_peer"] = peer_seconds / seconds;
   state.counters["message_bytes"] = static_cast<double>(message_size);
 }
 
@@ -110,15 +133,34 @@ EncodableValue PersianLogLines() {
   return EncodableValue(std::move(lines));
 }
 
-EncodableValue StartXrayArguments() {
+std::vector<std::string> AsStrings(const EncodableValue& lines) {
+  std::vector<std::string> strings;
+  for (const EncodableValue& line : std::get<EncodableList>(lines)) {
+    strings.push_back(std::get<std::string>(line));
+  }
+  return strings;
+}
+
+std::string StartXrayConfig() {
   std::string config = "{\"inbounds\":[";
   while (config.size() < 50 * 1024) {
     config +=
         "{\"port\":10808,\"protocol\":\"socks\",\"settings\":{\"udp\":true}},";
   }
-  config += "{}]}";
-  return EncodableMap{
-      {"config", config}, {"systemProxy", true}, {"localPort", int32_t{10808}}};
+  return config + "{}]}";
+}
+
+peer::StartXrayCall PeerStartXrayCall() {
+  return {"startXray", StartXrayConfig(), true, 10808};
+}
+
+MethodCall<> StartXrayCall() {
+  const peer::StartXrayCall plain = PeerStartXrayCall();
+  return MethodCall<>(plain.method,
+                      std::make_unique<EncodableValue>(
+                          EncodableMap{{"config", plain.config},
+                                       {"systemProxy", plain.system_proxy},
+                                       {"localPort", plain.local_port}}));
 }
 
 EncodableValue MixedMap() {
@@ -167,6 +209,9 @@ class CountingResult : public MethodResult<> {
 
 void BM_GetLogsEnvelopeEncode(benchmark::State& state) {
   const EncodableValue lines = PersianLogLines();
+  const std::vector<std::string> peer_lines = AsStrings(lines);
+  const double peer_seconds = PeerSeconds(
+      "getLogs encode", [&] { return peer::EncodeLines(peer_lines).size(); });
   size_t size = 0;
   const LoopTimer timer;
   for (auto _ : state) {
@@ -174,24 +219,30 @@ void BM_GetLogsEnvelopeEncode(benchmark::State& state) {
     size = envelope->size();
     benchmark::DoNotOptimize(envelope->data());
   }
-  Report(state, timer, size);
+  Report(state, timer, size, peer_seconds);
 }
 
 void BM_GetLogsEnvelopeDecode(benchmark::State& state) {
   const EncodableValue lines = PersianLogLines();
   const auto envelope = Codec().EncodeSuccessEnvelope(&lines);
+  const peer::Bytes peer_bytes = peer::Pack(lines);
+  const double peer_seconds = PeerSeconds(
+      "getLogs decode", [&] { return peer::DecodeLines(peer_bytes).size(); });
   const LoopTimer timer;
   for (auto _ : state) {
     CountingResult result;
     Codec().DecodeResponseEnvelope(envelope->data(), envelope->size(), &result);
     benchmark::DoNotOptimize(result.elements);
   }
-  Report(state, timer, envelope->size());
+  Report(state, timer, envelope->size(), peer_seconds);
 }
 
 void BM_StartXrayCallEncode(benchmark::State& state) {
-  const MethodCall<> call(
-      "startXray", std::make_unique<EncodableValue>(StartXrayArguments()));
+  const MethodCall<> call = StartXrayCall();
+  const peer::StartXrayCall peer_call = PeerStartXrayCall();
+  const double peer_seconds = PeerSeconds("startXray encode", [&] {
+    return peer::EncodeStartXray(peer_call).size();
+  });
   size_t size = 0;
   const LoopTimer timer;
   for (auto _ : state) {
@@ -199,23 +250,30 @@ void BM_StartXrayCallEncode(benchmark::State& state) {
     size = message->size();
     benchmark::DoNotOptimize(message->data());
   }
-  Report(state, timer, size);
+  Report(state, timer, size, peer_seconds);
 }
 
 void BM_StartXrayCallDecode(benchmark::State& state) {
-  const MethodCall<> call(
-      "startXray", std::make_unique<EncodableValue>(StartXrayArguments()));
-  const auto message = Codec().EncodeMethodCall(call);
+  const auto message = Codec().EncodeMethodCall(StartXrayCall());
+  const peer::Bytes peer_bytes =
+      peer::EncodeStartXray(PeerStartXrayCall()).Copy();
+  const double peer_seconds = PeerSeconds("startXray decode", [&] {
+    return peer::DecodeStartXray(peer_bytes).config.size();
+  });
   const LoopTimer timer;
   for (auto _ : state) {
     auto decoded = Codec().DecodeMethodCall(*message);
     benchmark::DoNotOptimize(decoded->arguments());
   }
-  Report(state, timer, message->size());
+  Report(state, timer, message->size(), peer_seconds);
 }
 
 void BM_MixedMapEncode(benchmark::State& state) {
   const EncodableValue map = MixedMap();
+  const peer::Tree peer_map(peer::Pack(map));
+  const double peer_seconds = PeerSeconds("mixed map encode", [&] {
+    return peer::EncodeTree(peer_map.root()).size();
+  });
   size_t size = 0;
   const LoopTimer timer;
   for (auto _ : state) {
@@ -225,13 +283,18 @@ void BM_MixedMapEncode(benchmark::State& state) {
     size = bytes.size();
     benchmark::DoNotOptimize(bytes.data());
   }
-  Report(state, timer, size);
+  Report(state, timer, size, peer_seconds);
 }
 
 void BM_MixedMapDecode(benchmark::State& state) {
+  const EncodableValue map = MixedMap();
   std::vector<uint8_t> bytes;
   ByteBufferStreamWriter writer(&bytes);
-  StandardCodecSerializer::GetInstance().WriteValue(MixedMap(), &writer);
+  StandardCodecSerializer::GetInstance().WriteValue(map, &writer);
+  const peer::Bytes peer_bytes = peer::Pack(map);
+  const double peer_seconds = PeerSeconds("mixed map decode", [&] {
+    return peer::Tree(peer_bytes).root().via.map.size;
+  });
   const LoopTimer timer;
   for (auto _ : state) {
     ByteBufferStreamReader reader(bytes.data(), bytes.size());
@@ -239,7 +302,7 @@ void BM_MixedMapDecode(benchmark::State& state) {
         StandardCodecSerializer::GetInstance().ReadValue(&reader);
     benchmark::DoNotOptimize(value.index());
   }
-  Report(state, timer, bytes.size());
+  Report(state, timer, bytes.size(), peer_seconds);
 }
 
 BENCHMARK(BM_GetLogsEnvelopeEncode);
@@ -251,4 +314,15 @@ BENCHMARK(BM_MixedMapDecode);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // Memory that was once obtained stays with the process, so that every
+  // case, ours and the peer's, measures the codec rather than the kernel
+  // mapping fresh pages, whatever ran before it.
+  mallopt(M_MMAP_THRESHOLD, 256 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
