@@ -1,6 +1,7 @@
 // The operating-system calls of the core manager, behind one interface so
 // that the logic can run against an in-memory stand-in in tests. Files are
-// handled with std::filesystem directly and do not pass through here.
+// handled with std::filesystem directly, except for copies, which pass
+// through here (libstdc++'s copy_file refuses to overwrite under Wine).
 
 #ifndef CORE_PLATFORM_H_
 #define CORE_PLATFORM_H_
@@ -32,6 +33,25 @@ class RegistryKey {
                          const std::wstring& text) = 0;
 };
 
+// A child process started by the host; destroying it closes the handle and
+// leaves the process running.
+class Process {
+ public:
+  static constexpr uint32_t kStillActive = 259;
+  static constexpr uint32_t kInfinite = 0xFFFFFFFF;
+
+  virtual ~Process() = default;
+  // GetExitCodeProcess: false when the query fails; kStillActive while the
+  // process runs.
+  virtual bool ExitCode(uint32_t* code) = 0;
+  // WaitForSingleObject for up to `milliseconds` (kInfinite: no limit): true
+  // when the process has ended.
+  virtual bool Wait(uint32_t milliseconds) = 0;
+  // TerminateProcess with `exitCode`: false when it fails (the process may
+  // have ended already).
+  virtual bool Terminate(uint32_t exitCode) = 0;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -60,8 +80,25 @@ class Platform {
   // GetTickCount64: milliseconds since the system started.
   virtual uint64_t TickCount() = 0;
 
-  // Starting and waiting for processes and the download of the core join
-  // here with the code that needs them.
+  // CreateProcessW of `commandLine` with CREATE_NO_WINDOW only, no inherited
+  // handles, the host's environment and current directory and a zeroed
+  // STARTUPINFOW; the thread handle is closed at once. Null when the process
+  // cannot be created.
+  virtual std::unique_ptr<Process> StartHiddenProcess(
+      const std::wstring& commandLine) = 0;
+
+  // Sleep: blocks the calling thread.
+  virtual void Sleep(uint32_t milliseconds) = 0;
+
+  // URLDownloadToFileW of `url` into the file `path`: the HRESULT, negative
+  // when the download failed.
+  virtual long DownloadToFile(const std::wstring& url,
+                              const std::wstring& path) = 0;
+
+  // CopyFileW: false when the copy fails, and always when `overwrite` is
+  // false and `to` exists.
+  virtual bool CopyOneFile(const std::wstring& from, const std::wstring& to,
+                           bool overwrite) = 0;
 };
 
 }  // namespace core

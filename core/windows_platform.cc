@@ -2,6 +2,7 @@
 
 // windows.h comes first: the other SDK headers build on it.
 #include <iphlpapi.h>
+#include <urlmon.h>
 #include <wininet.h>
 
 #include <cstddef>
@@ -28,6 +29,30 @@ class WindowsRegistryKey : public RegistryKey {
 
  private:
   win::UniqueHkey key_;
+};
+
+class WindowsProcess : public Process {
+ public:
+  explicit WindowsProcess(win::UniqueKernelHandle handle)
+      : handle_(std::move(handle)) {}
+
+  bool ExitCode(uint32_t* code) override {
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(handle_.Get(), &exitCode)) return false;
+    *code = exitCode;
+    return true;
+  }
+
+  bool Wait(uint32_t milliseconds) override {
+    return WaitForSingleObject(handle_.Get(), milliseconds) == WAIT_OBJECT_0;
+  }
+
+  bool Terminate(uint32_t exitCode) override {
+    return TerminateProcess(handle_.Get(), exitCode) != FALSE;
+  }
+
+ private:
+  win::UniqueKernelHandle handle_;
 };
 
 }  // namespace
@@ -78,5 +103,34 @@ uint32_t WindowsPlatform::ReadInterfaceTable(uint32_t size,
 }
 
 uint64_t WindowsPlatform::TickCount() { return GetTickCount64(); }
+
+std::unique_ptr<Process> WindowsPlatform::StartHiddenProcess(
+    const std::wstring& commandLine) {
+  // CreateProcessW may write into the command line, so it gets a copy.
+  std::wstring writable = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION information = {};
+  if (!CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &information)) {
+    return nullptr;
+  }
+  win::UniqueProcessInformation owned(information);
+  owned.thread.Reset();  // Only the process is ever waited for.
+  return std::make_unique<WindowsProcess>(std::move(owned.process));
+}
+
+void WindowsPlatform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+long WindowsPlatform::DownloadToFile(const std::wstring& url,
+                                     const std::wstring& path) {
+  return URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, nullptr);
+}
+
+bool WindowsPlatform::CopyOneFile(const std::wstring& from,
+                                  const std::wstring& to, bool overwrite) {
+  return CopyFileW(from.c_str(), to.c_str(), overwrite ? FALSE : TRUE) != FALSE;
+}
 
 }  // namespace core

@@ -18,6 +18,13 @@ class WindowsPlatform : public Platform {
   uint32_t ReadInterfaceTable(uint32_t size,
                               std::vector<InterfaceRow>* rows) override;
   uint64_t TickCount() override;
+  std::unique_ptr<Process> StartHiddenProcess(
+      const std::wstring& commandLine) override;
+  void Sleep(uint32_t milliseconds) override;
+  long DownloadToFile(const std::wstring& url,
+                      const std::wstring& path) override;
+  bool CopyOneFile(const std::wstring& from, const std::wstring& to,
+                   bool overwrite) override;
 };
 
 }  // namespace core

@@ -5,8 +5,12 @@
 #define CORE_TESTS_FAKE_PLATFORM_H_
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "core/platform.h"
@@ -22,6 +26,19 @@ class FakePlatform : public Platform {
   uint32_t sizeResult = 122, tableSize = 1000, readResult = 0;
   std::vector<InterfaceRow> rows;
   uint64_t tick = 0;
+
+  // Processes: whether they start, what runs when they do (e.g. an
+  // extraction writing files), and the exit code they then report
+  // (259: still running). Each started process is numbered from 1.
+  bool startFails = false;
+  std::function<void(const std::wstring& commandLine)> onStart;
+  uint32_t exitCode = Process::kStillActive;
+  bool exitCodeFails = false;
+  int processesStarted = 0;
+  // Downloads: the HRESULT, and the bytes written to the file on success.
+  long downloadResult = 0;
+  std::string downloadContent = "PK";
+  bool copyFails = false;
 
   // A name that does not fit fills the buffer, as on Windows.
   uint32_t ModuleFileName(wchar_t* buffer, uint32_t size) override {
@@ -53,8 +70,70 @@ class FakePlatform : public Platform {
     calls.push_back(L"TickCount");
     return tick;
   }
+  std::unique_ptr<Process> StartHiddenProcess(
+      const std::wstring& commandLine) override {
+    calls.push_back(L"StartHiddenProcess " + commandLine);
+    if (startFails) return nullptr;
+    if (onStart) onStart(commandLine);
+    return std::make_unique<FakeProcess>(*this, ++processesStarted);
+  }
+  void Sleep(uint32_t milliseconds) override {
+    calls.push_back(L"Sleep " + std::to_wstring(milliseconds));
+  }
+  long DownloadToFile(const std::wstring& url,
+                      const std::wstring& path) override {
+    calls.push_back(L"DownloadToFile " + url);
+    if (downloadResult >= 0) {
+      std::ofstream(std::filesystem::path(path), std::ios::binary)
+          << downloadContent;
+    }
+    return downloadResult;
+  }
+  // A real copy, so that the tests see the files the logic leaves.
+  bool CopyOneFile(const std::wstring& from, const std::wstring& to,
+                   bool overwrite) override {
+    calls.push_back(L"CopyOneFile " +
+                    std::filesystem::path(from).filename().wstring() +
+                    (overwrite ? L" overwrite" : L""));
+    if (copyFails) return false;
+    std::error_code error;
+    std::filesystem::copy_file(
+        from, to,
+        overwrite ? std::filesystem::copy_options::overwrite_existing
+                  : std::filesystem::copy_options::none,
+        error);
+    return !error;
+  }
 
  private:
+  class FakeProcess : public Process {
+   public:
+    FakeProcess(FakePlatform& platform, int number)
+        : platform_(platform), name_(std::to_wstring(number)) {}
+    ~FakeProcess() override { Record(L"CloseProcess"); }
+    bool ExitCode(uint32_t* code) override {
+      Record(L"ExitCode");
+      if (platform_.exitCodeFails) return false;
+      *code = platform_.exitCode;
+      return true;
+    }
+    bool Wait(uint32_t milliseconds) override {
+      Record(L"Wait " + std::to_wstring(milliseconds));
+      return true;
+    }
+    bool Terminate(uint32_t exitCode) override {
+      Record(L"Terminate " + std::to_wstring(exitCode));
+      return true;
+    }
+
+   private:
+    void Record(const std::wstring& call) {
+      platform_.calls.push_back(call + L" #" + name_);
+    }
+    FakePlatform& platform_;
+    std::wstring name_;
+  };
+
   class Key : public RegistryKey {
    public:
     explicit Key(FakePlatform& platform) : platform_(platform) {}

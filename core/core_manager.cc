@@ -1,0 +1,241 @@
+#include "core/core_manager.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "core/log_lines.h"
+#include "core/system_proxy.h"
+#include "core/version_file.h"
+
+namespace core {
+namespace {
+
+namespace fs = std::filesystem;
+
+// How long a new core must survive before it counts as started.
+constexpr uint32_t kLivenessPauseMs = 1200;
+// How long an ended core may take to let go of its port and its file.
+constexpr uint32_t kExitWaitMs = 2000;
+
+constexpr wchar_t kPowerShellPrefix[] =
+    L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
+    L"\"Expand-Archive -Path '";
+
+// PowerShell ends a single-quoted string at any of these; doubled, each
+// stands for itself.
+bool IsPowerShellSingleQuote(wchar_t c) {
+  return c == L'\'' || c == L'\u2018' || c == L'\u2019' || c == L'\u201A' ||
+         c == L'\u201B';
+}
+
+std::wstring PowerShellLiteral(const std::wstring& text) {
+  std::wstring quoted;
+  quoted.reserve(text.size() + 2);
+  for (wchar_t c : text) {
+    quoted += c;
+    if (IsPowerShellSingleQuote(c)) quoted += c;
+  }
+  return quoted;
+}
+
+// The bytes Windows' text mode stores: each line feed as carriage return
+// plus line feed. Done by hand so that the file is the same wherever the
+// logic runs.
+std::string InTextMode(const std::string& text) {
+  std::string stored;
+  stored.reserve(text.size());
+  for (char c : text) {
+    if (c == '\n') stored += '\r';
+    stored += c;
+  }
+  return stored;
+}
+
+bool WriteFileBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  return !file.fail();
+}
+
+}  // namespace
+
+std::wstring CoreCommandLine(const std::wstring& xrayExe,
+                             const std::wstring& configFile) {
+  return L"\"" + xrayExe + L"\" run -c \"" + configFile + L"\"";
+}
+
+std::wstring ExtractionCommandLine(const std::wstring& archive,
+                                   const std::wstring& folder) {
+  return kPowerShellPrefix + PowerShellLiteral(archive) +
+         L"' -DestinationPath '" + PowerShellLiteral(folder) + L"' -Force\"";
+}
+
+CoreManager::CoreManager(Platform& platform)
+    : platform_(platform), layout_(platform) {}
+
+CoreManager::~CoreManager() = default;
+
+bool CoreManager::InstallShippedXray() {
+  try {
+    const fs::path source = layout_.ShippedXrayPath();
+    const fs::path target = layout_.XrayExePath();
+    if (!PathExists(source)) {
+      log_.AppendLog(kLogShippedXrayMissing);
+      return false;
+    }
+    if (PathExists(target)) return true;
+    if (!platform_.CopyOneFile(source.wstring(), target.wstring(), false)) {
+      log_.AppendLog(kLogShippedCopyFailed);
+      return false;
+    }
+    WriteXrayVersion(layout_, "bundled");
+  } catch (const fs::filesystem_error&) {
+    // The core folder cannot be made or a path cannot be probed: nothing
+    // can be copied either.
+    log_.AppendLog(kLogShippedCopyFailed);
+    return false;
+  }
+  log_.AppendLog(kLogShippedInstalled);
+  return true;
+}
+
+bool CoreManager::CheckXrayInstalled() {
+  try {
+    if (PathExists(layout_.XrayExePath())) return true;
+  } catch (const fs::filesystem_error&) {
+    log_.AppendLog(kLogShippedCopyFailed);
+    return false;
+  }
+  return InstallShippedXray();
+}
+
+bool CoreManager::StartXray(const std::string& config, bool systemProxy,
+                            int32_t localPort) {
+  fs::path xrayExe, configFile;
+  try {
+    if (!PathExists(layout_.XrayExePath()) && !InstallShippedXray()) {
+      log_.AppendLog(kLogNotReadyToRun);
+      return false;
+    }
+    xrayExe = layout_.XrayExePath();
+    if (!PathExists(xrayExe)) {
+      log_.AppendLog(kLogXrayExeNotFound);
+      return false;
+    }
+    configFile = layout_.ConfigFilePath();
+  } catch (const fs::filesystem_error&) {
+    log_.AppendLog(kLogNotReadyToRun);
+    return false;
+  }
+  // A stale configuration must never run as if it were the one just sent.
+  if (!WriteFileBytes(configFile, InTextMode(config))) {
+    log_.AppendLog(kLogStartFailed);
+    return false;
+  }
+  // Two cores would fight over the port, and the older one could never be
+  // stopped again.
+  EndRecordedCore();
+  process_.processHandle = platform_.StartHiddenProcess(
+      CoreCommandLine(xrayExe.wstring(), configFile.wstring()));
+  if (!process_.processHandle) {
+    log_.AppendLog(kLogStartFailed);
+    return false;
+  }
+  platform_.Sleep(kLivenessPauseMs);
+  uint32_t exitCode = 0;
+  if (!process_.processHandle->ExitCode(&exitCode) ||
+      exitCode != Process::kStillActive) {
+    process_.processHandle.reset();
+    log_.AppendLog(kLogStoppedRightAfterStart);
+    return false;
+  }
+  process_.lastLocalPort = NormalizeLocalPort(localPort);
+  core::SetSystemProxy(platform_, log_, systemProxy, process_.lastLocalPort);
+  log_.AppendLog(kLogStarted);
+  return true;
+}
+
+void CoreManager::StopXray() {
+  EndRecordedCore();
+  core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
+  log_.AppendLog(kLogStopped);
+}
+
+void CoreManager::EndRecordedCore() {
+  if (!process_.processHandle) return;
+  process_.processHandle->Terminate(0);
+  process_.processHandle->Wait(kExitWaitMs);
+  process_.processHandle.reset();
+}
+
+bool CoreManager::DownloadXray(const std::wstring& url) {
+  fs::path archive, folder;
+  try {
+    archive = layout_.ArchivePath();
+  } catch (const fs::filesystem_error&) {
+    log_.AppendLog(kLogDownloadFailed);
+    return false;
+  }
+  if (platform_.DownloadToFile(url, archive.wstring()) < 0) {
+    log_.AppendLog(kLogDownloadFailed);
+    return false;
+  }
+  try {
+    folder = layout_.ExtractionDirectory();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    fs::create_directories(folder);
+  } catch (const fs::filesystem_error&) {
+    log_.AppendLog(kLogExtractionFailed);
+    return false;
+  }
+  if (!RunProcessAndWait(
+          ExtractionCommandLine(archive.wstring(), folder.wstring()))) {
+    log_.AppendLog(kLogExtractionFailed);
+    return false;
+  }
+  return InstallDownloadedXray(folder);
+}
+
+bool CoreManager::InstallDownloadedXray(const fs::path& folder) {
+  const fs::path extracted = JoinPath(folder.wstring(), L"xray.exe");
+  try {
+    if (!PathExists(extracted)) {
+      log_.AppendLog(kLogDownloadHasNoXrayExe);
+      return false;
+    }
+    if (!platform_.CopyOneFile(extracted.wstring(),
+                               layout_.XrayExePath().wstring(), true)) {
+      log_.AppendLog(kLogReplaceFailed);
+      return false;
+    }
+  } catch (const fs::filesystem_error&) {
+    log_.AppendLog(kLogReplaceFailed);
+    return false;
+  }
+  log_.AppendLog(kLogDownloadInstalled);
+  return true;
+}
+
+bool CoreManager::SetSystemProxy(bool enabled, int32_t port) {
+  process_.lastLocalPort = NormalizeLocalPort(port);
+  return core::SetSystemProxy(platform_, log_, enabled, process_.lastLocalPort);
+}
+
+void CoreManager::OnSessionEnding() {
+  if (!process_.processHandle) return;
+  core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
+}
+
+bool CoreManager::RunProcessAndWait(const std::wstring& commandLine) {
+  const std::unique_ptr<Process> process =
+      platform_.StartHiddenProcess(commandLine);
+  if (!process) return false;
+  process->Wait(Process::kInfinite);
+  uint32_t exitCode = 1;
+  if (!process->ExitCode(&exitCode)) exitCode = 1;
+  return exitCode == 0;
+}
+
+}  // namespace core

@@ -1,0 +1,104 @@
+// The core manager's process-wide state, and the operations that start, stop,
+// install and download the external core (xray.exe).
+
+#ifndef CORE_CORE_MANAGER_H_
+#define CORE_CORE_MANAGER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/activity_log.h"
+#include "core/core_layout.h"
+#include "core/local_port.h"
+#include "core/platform.h"
+#include "core/traffic_stats.h"
+
+namespace core {
+
+// Where the newest 64-bit Windows build of the core is published.
+inline constexpr wchar_t kXrayDownloadUrl[] =
+    L"https://github.com/XTLS/Xray-core/releases/latest/download/"
+    L"Xray-windows-64.zip";
+
+// "<xray.exe>" run -c "<config.json>"
+std::wstring CoreCommandLine(const std::wstring& xrayExe,
+                             const std::wstring& configFile);
+
+// The PowerShell Expand-Archive call that unpacks `archive` into `folder`.
+// Each quote character PowerShell accepts as a single quote is doubled, so
+// that any path stays one literal.
+std::wstring ExtractionCommandLine(const std::wstring& archive,
+                                   const std::wstring& folder);
+
+// The core the host started last and believes running.
+struct CoreProcess {
+  std::unique_ptr<Process> processHandle;
+  int32_t lastLocalPort = kDefaultLocalPort;
+};
+
+// Created once by the entry point; everything runs on the platform thread.
+// No operation throws: a file-system failure is logged and reported as the
+// operation's failure.
+class CoreManager {
+ public:
+  explicit CoreManager(Platform& platform);
+  // Leaves a running core running and the proxy as it is: only StopXray
+  // ends the core.
+  ~CoreManager();
+  CoreManager(const CoreManager&) = delete;
+  CoreManager& operator=(const CoreManager&) = delete;
+
+  // True when xray.exe is in the core folder afterwards; never copies over an
+  // existing core. Marks the version "bundled" after a copy.
+  bool InstallShippedXray();
+  // True when xray.exe is in the core folder, installing the shipped copy
+  // when it is not; false also when the core folder cannot be made.
+  bool CheckXrayInstalled();
+  // Writes config.json, starts the core hidden and, when it is still running
+  // 1200 ms later, switches the system proxy; true when it runs. A core
+  // started earlier is ended first, once the new configuration is written;
+  // a configuration that cannot be written fails the start and ends nothing.
+  bool StartXray(const std::string& config, bool systemProxy,
+                 int32_t localPort);
+  // Ends the recorded core (waiting for it, bounded) and switches the system
+  // proxy off; always logs.
+  void StopXray();
+  // Downloads the archive at `url`, unpacks it and puts its xray.exe in
+  // place; true on success. Exactly one status line per call.
+  bool DownloadXray(const std::wstring& url = kXrayDownloadUrl);
+  // Stores the normalised port as lastLocalPort, then switches the proxy;
+  // false when the settings could not be written.
+  bool SetSystemProxy(bool enabled, int32_t port);
+  // The session is ending and takes the core with it: a proxy left pointing
+  // at it would cut the user off at the next sign-in, so it is switched off.
+  // Does nothing when no core is recorded.
+  void OnSessionEnding();
+
+  // Runs `commandLine` hidden and waits for it: true only when it started and
+  // exited with code 0.
+  bool RunProcessAndWait(const std::wstring& commandLine);
+
+  Platform& platform() { return platform_; }
+  const CoreLayout& layout() const { return layout_; }
+  ActivityLog& log() { return log_; }
+  const ActivityLog& log() const { return log_; }
+  CoreProcess& process() { return process_; }
+  TrafficSample& trafficSample() { return trafficSample_; }
+
+ private:
+  // Terminates the recorded core, waits for it (bounded) and forgets it.
+  void EndRecordedCore();
+  // Copies the extracted xray.exe over the installed core.
+  bool InstallDownloadedXray(const std::filesystem::path& folder);
+
+  Platform& platform_;
+  CoreLayout layout_;
+  ActivityLog log_;
+  CoreProcess process_;
+  TrafficSample trafficSample_;
+};
+
+}  // namespace core
+
+#endif  // CORE_CORE_MANAGER_H_
