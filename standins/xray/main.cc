@@ -78,16 +78,20 @@ win::UniqueSocket Listen(const standin::SocksInbound& inbound,
     return {};
   }
   win::UniqueSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!listener) {
+    *error = "no socket (error " + std::to_string(WSAGetLastError()) + ")";
+    return {};
+  }
   // Without it Windows lets a specific address share a port bound to the
   // wildcard address, and a taken port would go unnoticed.
   const BOOL exclusive = TRUE;
   setsockopt(listener.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
              reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  if (!listener ||
-      bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address),
+  if (bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address),
            sizeof address) != 0 ||
       listen(listener.Get(), SOMAXCONN) != 0) {
     const int code = WSAGetLastError();
+    // A port another program holds exclusively is refused as access denied.
     *error = code == WSAEADDRINUSE || code == WSAEACCES
                  ? "port taken: " + Endpoint(inbound)
                  : "cannot listen on " + Endpoint(inbound) + " (error " +

@@ -167,11 +167,9 @@ class SocksTest(unittest.TestCase):
             head, _, body = read_to_end(s).partition(b"\r\n\r\n")
         return answers[:4], head.split(b"\r\n")[0], body
 
-    def test_ready(self):
+    def test_http_through_socks(self):
         self.assertEqual(self.ready_line.decode().strip(),
                          "xray stand-in: SOCKS5 on 127.0.0.1:%d" % self.port)
-
-    def test_http_through_socks(self):
         for name, address in [("IPv4", b"\x01\x7f\x00\x00\x01"),
                               ("domain name", b"\x03\x09localhost")]:
             with self.subTest(name):
