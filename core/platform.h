@@ -21,16 +21,18 @@ struct InterfaceRow {
   uint32_t outOctets = 0;
 };
 
+// Registry value types, as the registry stores them.
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegDword = 4;
+
 // A registry key open for writing; destroying it closes the key.
 class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
-  // Writes a REG_DWORD and returns the Win32 result, 0 when written.
-  virtual long SetDword(const std::wstring& name, uint32_t value) = 0;
-  // Writes a REG_SZ including its terminating NUL and returns the Win32
+  // RegSetValueExW of `data`, byte for byte, as a value of `type`: the Win32
   // result, 0 when written.
-  virtual long SetString(const std::wstring& name,
-                         const std::wstring& text) = 0;
+  virtual long SetValue(const std::wstring& name, uint32_t type,
+                        const std::vector<uint8_t>& data) = 0;
 };
 
 // A child process started by the host; destroying it closes the handle and

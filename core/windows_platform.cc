@@ -15,16 +15,10 @@ class WindowsRegistryKey : public RegistryKey {
  public:
   explicit WindowsRegistryKey(win::UniqueHkey key) : key_(std::move(key)) {}
 
-  long SetDword(const std::wstring& name, uint32_t value) override {
-    const DWORD data = value;
-    return RegSetValueExW(key_.Get(), name.c_str(), 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&data), sizeof(data));
-  }
-
-  long SetString(const std::wstring& name, const std::wstring& text) override {
-    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key_.Get(), name.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+  long SetValue(const std::wstring& name, uint32_t type,
+                const std::vector<uint8_t>& data) override {
+    return RegSetValueExW(key_.Get(), name.c_str(), 0, type, data.data(),
+                          static_cast<DWORD>(data.size()));
   }
 
  private:

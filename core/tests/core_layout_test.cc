@@ -130,6 +130,7 @@ TEST_F(ScratchExecutableTest, VersionIsTheFirstLineWithoutTheCrOfCrLf) {
     std::string bytes, version;
   } cases[] = {
       {"1.8.4\r\nmore\r\n", "1.8.4"},  {"  v1 \t\nx", "  v1 \t"},
+      {"1.8.4\r", "1.8.4\r"},  // Text mode keeps a CR that ends the file.
       {"", kUnknownVersion},           {"\nlatest", kUnknownVersion},
       {"\r\nlatest", kUnknownVersion},
   };

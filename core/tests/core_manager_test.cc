@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "core/log_lines.h"
 #include "core/tests/fake_platform.h"
 #include "core/version_file.h"
+#include "testing/hex.h"
 
 namespace core {
 namespace {
@@ -42,6 +44,91 @@ std::string FileText(const fs::path& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
+}
+
+// Every status line, byte for byte as the user interface receives it.
+TEST(LogLinesTest, EachLineIsTheUsersTextInUtf8) {
+  const struct {
+    const char* line;
+    const char* hex;
+  } cases[] = {
+      {kLogNotReadyToRun,
+       "58 72 61 79 20 D8 A8 D8 B1 D8 A7 DB 8C 20 D8 A7 D8 AC "
+       "D8 B1 D8 A7 20 D8 A2 D9 85 D8 A7 D8 AF D9 87 20 D9 86 "
+       "DB 8C D8 B3 D8 AA"},
+      {kLogXrayExeNotFound,
+       "D9 81 D8 A7 DB 8C D9 84 20 78 72 61 79 2E 65 78 65 20 "
+       "DB 8C D8 A7 D9 81 D8 AA 20 D9 86 D8 B4 D8 AF"},
+      {kLogStartFailed,
+       "D8 A7 D8 AC D8 B1 D8 A7 DB 8C 20 58 72 61 79 20 D9 86 "
+       "D8 A7 D9 85 D9 88 D9 81 D9 82 20 D8 A8 D9 88 D8 AF"},
+      {kLogStoppedRightAfterStart,
+       "58 72 61 79 20 D8 A8 D9 84 D8 A7 D9 81 D8 A7 D8 B5 D9 "
+       "84 D9 87 20 D9 BE D8 B3 20 D8 A7 D8 B2 20 D8 A7 D8 AC "
+       "D8 B1 D8 A7 20 D9 85 D8 AA D9 88 D9 82 D9 81 20 D8 B4 "
+       "D8 AF"},
+      {kLogStarted,
+       "58 72 61 79 20 D8 AF D8 B1 20 D9 88 DB 8C D9 86 D8 AF "
+       "D9 88 D8 B2 20 D8 A7 D8 AC D8 B1 D8 A7 20 D8 B4 D8 AF"},
+      {kLogStopped,
+       "58 72 61 79 20 D9 85 D8 AA D9 88 D9 82 D9 81 20 D8 B4 "
+       "D8 AF"},
+      {kLogShippedXrayMissing,
+       "58 72 61 79 20 D9 BE DB 8C D8 B4 20 D9 81 D8 B1 D8 B6 "
+       "20 D8 AF D8 A7 D8 AE D9 84 20 D8 A8 D8 B1 D9 86 D8 A7 "
+       "D9 85 D9 87 20 DB 8C D8 A7 D9 81 D8 AA 20 D9 86 D8 B4 "
+       "D8 AF"},
+      {kLogShippedCopyFailed,
+       "DA A9 D9 BE DB 8C 20 58 72 61 79 20 D9 BE DB 8C D8 B4 "
+       "20 D9 81 D8 B1 D8 B6 20 D9 86 D8 A7 D9 85 D9 88 D9 81 "
+       "D9 82 20 D8 A8 D9 88 D8 AF"},
+      {kLogShippedInstalled,
+       "58 72 61 79 20 D9 BE DB 8C D8 B4 20 D9 81 D8 B1 D8 B6 "
+       "20 D9 86 D8 B5 D8 A8 20 D8 B4 D8 AF"},
+      {kLogDownloadFailed,
+       "D8 AF D8 A7 D9 86 D9 84 D9 88 D8 AF 20 D9 81 D8 A7 DB "
+       "8C D9 84 20 58 72 61 79 20 D9 86 D8 A7 D9 85 D9 88 D9 "
+       "81 D9 82 20 D8 A8 D9 88 D8 AF"},
+      {kLogExtractionFailed,
+       "D8 A7 D8 B3 D8 AA D8 AE D8 B1 D8 A7 D8 AC 20 D9 81 D8 "
+       "A7 DB 8C D9 84 20 58 72 61 79 20 D9 86 D8 A7 D9 85 D9 "
+       "88 D9 81 D9 82 20 D8 A8 D9 88 D8 AF"},
+      {kLogDownloadHasNoXrayExe,
+       "D9 81 D8 A7 DB 8C D9 84 20 78 72 61 79 2E 65 78 65 20 "
+       "D8 AF D8 B1 20 D8 A8 D8 B3 D8 AA D9 87 20 D8 AF D8 A7 "
+       "D9 86 D9 84 D9 88 D8 AF DB 8C 20 DB 8C D8 A7 D9 81 D8 "
+       "AA 20 D9 86 D8 B4 D8 AF"},
+      {kLogReplaceFailed,
+       "D8 AC D8 A7 DB 8C DA AF D8 B2 DB 8C D9 86 DB 8C 20 58 "
+       "72 61 79 20 D8 AF D8 A7 D9 86 D9 84 D9 88 D8 AF DB 8C "
+       "20 D9 86 D8 A7 D9 85 D9 88 D9 81 D9 82 20 D8 A8 D9 88 "
+       "D8 AF"},
+      {kLogDownloadInstalled,
+       "D8 AF D8 A7 D9 86 D9 84 D9 88 D8 AF 20 D9 88 20 D9 86 "
+       "D8 B5 D8 A8 20 58 72 61 79 20 DA A9 D8 A7 D9 85 D9 84 "
+       "20 D8 B4 D8 AF"},
+      {kLogProxyKeyFailed,
+       "D8 AA D9 86 D8 B8 DB 8C D9 85 20 D9 BE D8 B1 D8 A7 DA "
+       "A9 D8 B3 DB 8C 20 D8 B3 DB 8C D8 B3 D8 AA D9 85 20 D9 "
+       "86 D8 A7 D9 85 D9 88 D9 81 D9 82 20 D8 A8 D9 88 D8 AF"},
+      {kLogProxyWriteFailed,
+       "D8 A7 D8 B9 D9 85 D8 A7 D9 84 20 D9 BE D8 B1 D8 A7 DA "
+       "A9 D8 B3 DB 8C 20 D8 B3 DB 8C D8 B3 D8 AA D9 85 20 D9 "
+       "86 D8 A7 D9 85 D9 88 D9 81 D9 82 20 D8 A8 D9 88 D8 AF"},
+      {kLogProxyEnabled,
+       "D9 BE D8 B1 D8 A7 DA A9 D8 B3 DB 8C 20 D8 B3 DB 8C D8 "
+       "B3 D8 AA D9 85 20 D9 81 D8 B9 D8 A7 D9 84 20 D8 B4 D8 "
+       "AF"},
+      {kLogProxyDisabled,
+       "D9 BE D8 B1 D8 A7 DA A9 D8 B3 DB 8C 20 D8 B3 DB 8C D8 "
+       "B3 D8 AA D9 85 20 D8 BA DB 8C D8 B1 D9 81 D8 B9 D8 A7 "
+       "D9 84 20 D8 B4 D8 AF"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = c.line;
+    EXPECT_EQ(std::vector<uint8_t>(line.begin(), line.end()),
+              testing_support::Hex(c.hex));
+  }
 }
 
 TEST(CommandLineTest, PathsAreQuotedAsEachProgramReadsThem) {

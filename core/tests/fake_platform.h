@@ -138,12 +138,31 @@ class FakePlatform : public Platform {
    public:
     explicit Key(FakePlatform& platform) : platform_(platform) {}
     ~Key() override { platform_.calls.push_back(L"CloseKey"); }
-    long SetDword(const std::wstring& name, uint32_t value) override {
-      return Record(L"SetDword " + name + L" " + std::to_wstring(value), name);
-    }
-    long SetString(const std::wstring& name,
-                   const std::wstring& text) override {
-      return Record(L"SetString " + name + L" " + text, name);
+    // Recorded as "SetDword NAME VALUE" and "SetString NAME TEXT"; data of
+    // another size than its type needs is marked "(malformed)".
+    long SetValue(const std::wstring& name, uint32_t type,
+                  const std::vector<uint8_t>& data) override {
+      if (type == kRegDword) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < data.size() && i < 4; ++i) {
+          value |= static_cast<uint32_t>(data[i]) << (8 * i);
+        }
+        return Record(L"SetDword " + name + L" " + std::to_wstring(value) +
+                          (data.size() == 4 ? L"" : L" (malformed)"),
+                      name);
+      }
+      // Our texts are ASCII: one unit per character, then the NUL unit.
+      std::wstring text;
+      for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        text += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+      }
+      const bool terminated = data.size() % 2 == 0 && !text.empty() &&
+                              text.back() == L'\0' &&
+                              text.find(L'\0') == text.size() - 1;
+      if (terminated) text.pop_back();
+      return Record(L"SetString " + name + L" " + text +
+                        (terminated && type == kRegSz ? L"" : L" (malformed)"),
+                    name);
     }
 
    private:
