@@ -1,0 +1,91 @@
+// Feeds arbitrary bytes, decoded as a method call, to the channel's
+// dispatcher over the fake platform, and checks that every call gets exactly
+// one answer.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <streambuf>
+#include <string>
+
+#include "codec/standard_method_codec.h"
+#include "core/tests/fake_platform.h"
+#include "core/xray_channel_handler.h"
+
+namespace {
+
+using flutter::EncodableValue;
+
+// Swallows the decoder's report lines, which malformed input makes plenty of.
+class NullBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+class CountingResult : public flutter::MethodResult<EncodableValue> {
+ public:
+  explicit CountingResult(int& answers) : answers_(answers) {}
+
+ protected:
+  void SuccessInternal(const EncodableValue*) override { ++answers_; }
+  void ErrorInternal(const std::string&, const std::string&,
+                     const EncodableValue*) override {
+    ++answers_;
+  }
+  void NotImplementedInternal() override { ++answers_; }
+
+ private:
+  int& answers_;
+};
+
+// A host in a scratch folder with its shipped core in place. State carries
+// over from call to call, as in the real process.
+struct Host {
+  Host() {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / "zv-dispatcher-fuzz";
+    const std::filesystem::path shipped =
+        folder / "data" / "flutter_assets" / "assets" / "xray" / "windows";
+    std::filesystem::create_directories(shipped);
+    std::ofstream(shipped / "xray.exe") << "core";
+    platform.moduleFileName = (folder / "client.exe").wstring();
+  }
+  core::FakePlatform platform;
+  core::CoreManager manager{platform};
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static NullBuffer sink;
+  static std::streambuf* const original = std::cerr.rdbuf(&sink);
+  (void)original;
+  // Renewed now and then: the log only ever grows, as it does in a host.
+  static std::unique_ptr<Host> host;
+  if (!host || host->manager.log().LogSnapshot().size() > 200) {
+    host.reset();
+    host = std::make_unique<Host>();
+  }
+  host->platform.calls.clear();  // Would otherwise grow without bound.
+  // The second byte picks how the platform behaves, so that failures are
+  // reached too.
+  const uint8_t mood = size > 1 ? data[1] : 0;
+  host->platform.exitCode = mood & 1 ? 1 : 259;
+  host->platform.startFails = mood & 2;
+  host->platform.downloadResult = mood & 4 ? -1 : 0;
+  host->platform.copyFails = mood & 8;
+
+  const auto call =
+      flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(data, size);
+  if (!call) return 0;
+  int answers = 0;
+  const core::XrayChannelHandler handler(host->manager);
+  handler(*call, std::make_unique<CountingResult>(answers));
+  if (answers != 1) std::abort();
+  return 0;
+}
