@@ -47,7 +47,7 @@ DriverServer::DriverServer(Listener* listener) : listener(listener) {}
 
 DriverServer::~DriverServer() {
   Stop();
-  CloseConnections();
+  if (connection) connection->Shutdown();
 }
 
 bool DriverServer::Start(uint16_t requestedPort) {
@@ -86,16 +86,9 @@ void DriverServer::Stop() {
   listening.Reset();
 }
 
-void DriverServer::CloseConnections() {
-  std::lock_guard<std::mutex> lock(connectionsMutex);
-  for (OpenConnection& open : connections) open.connection->Shutdown();
-  connections.clear();
-}
-
-std::shared_ptr<DriverConnection> DriverServer::LatestConnection() const {
-  std::lock_guard<std::mutex> lock(connectionsMutex);
-  if (connections.empty()) return nullptr;
-  return connections.back().connection;
+std::shared_ptr<DriverConnection> DriverServer::Connection() const {
+  std::lock_guard<std::mutex> lock(connectionMutex);
+  return connection;
 }
 
 void DriverServer::Serve() {
@@ -103,51 +96,46 @@ void DriverServer::Serve() {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(listening.Get(), &readable);
-    for (const OpenConnection& open : connections) {
-      FD_SET(open.connection->Socket(), &readable);
-    }
+    if (connection) FD_SET(connection->Socket(), &readable);
     timeval timeout = {0, kPollMicroseconds};
     const int ready = select(0, &readable, nullptr, nullptr, &timeout);
     if (ready == SOCKET_ERROR) Sleep(kPollMicroseconds / 1000);
     if (ready <= 0) continue;
-    if (FD_ISSET(listening.Get(), &readable)) AcceptConnection();
-    for (size_t i = connections.size(); i-- > 0;) {
-      if (FD_ISSET(connections[i].connection->Socket(), &readable) &&
-          !ReadFrames(connections[i])) {
-        DropConnection(i);
-      }
+    // What the current driver sent is read before a newcomer replaces it.
+    if (connection && FD_ISSET(connection->Socket(), &readable) &&
+        !ReadFrames()) {
+      DropConnection();
     }
+    if (FD_ISSET(listening.Get(), &readable)) AcceptConnection();
   }
 }
 
 void DriverServer::AcceptConnection() {
   win::UniqueSocket accepted(accept(listening.Get(), nullptr, nullptr));
   if (!accepted.Valid()) return;
-  // select() takes at most FD_SETSIZE sockets; a driver needs one or two.
-  if (connections.size() + 1 >= FD_SETSIZE) return;
+  if (connection) DropConnection();
   BOOL noDelay = TRUE;
   setsockopt(accepted.Get(), IPPROTO_TCP, TCP_NODELAY,
              reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  reader = FrameReader();
   {
-    std::lock_guard<std::mutex> lock(connectionsMutex);
-    connections.push_back(
-        {std::make_shared<DriverConnection>(std::move(accepted)), {}});
+    std::lock_guard<std::mutex> lock(connectionMutex);
+    connection = std::make_shared<DriverConnection>(std::move(accepted));
   }
   listener->OnDriverConnectionChange(true);
 }
 
-bool DriverServer::ReadFrames(OpenConnection& open) {
+bool DriverServer::ReadFrames() {
   std::vector<char> chunk(kReadChunk);
-  const int received =
-      recv(open.connection->Socket(), chunk.data(), kReadChunk, 0);
+  const int received = recv(connection->Socket(), chunk.data(), kReadChunk, 0);
   if (received <= 0) return false;
-  open.reader.Append(reinterpret_cast<const uint8_t*>(chunk.data()),
-                     static_cast<size_t>(received));
+  reader.Append(reinterpret_cast<const uint8_t*>(chunk.data()),
+                static_cast<size_t>(received));
   DriverFrame frame;
   for (;;) {
-    switch (open.reader.Next(&frame)) {
+    switch (reader.Next(&frame)) {
       case FrameReader::Result::kFrame:
-        listener->OnDriverFrame(open.connection, std::move(frame));
+        listener->OnDriverFrame(connection, std::move(frame));
         frame = DriverFrame();
         break;
       case FrameReader::Result::kNeedMore:
@@ -158,12 +146,11 @@ bool DriverServer::ReadFrames(OpenConnection& open) {
   }
 }
 
-void DriverServer::DropConnection(size_t index) {
+void DriverServer::DropConnection() {
   std::shared_ptr<DriverConnection> dropped;
   {
-    std::lock_guard<std::mutex> lock(connectionsMutex);
-    dropped = std::move(connections[index].connection);
-    connections.erase(connections.begin() + index);
+    std::lock_guard<std::mutex> lock(connectionMutex);
+    dropped.swap(connection);
   }
   dropped->Shutdown();
   listener->OnDriverConnectionChange(false);

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "standins/flutter_windows/driver_protocol.h"
 #include "win/handles.h"
@@ -33,6 +32,9 @@ class DriverConnection {
   win::UniqueSocket socket;
 };
 
+// Serves one driver at a time: a new connection replaces the one before, so
+// that a driver that went away without closing cannot lock the next one out.
+// Answers still due to the replaced driver are dropped.
 class DriverServer {
  public:
   // Called on the server's thread.
@@ -47,7 +49,7 @@ class DriverServer {
   };
 
   explicit DriverServer(Listener* listener);
-  // Stops the thread and closes every connection.
+  // Stops the thread and closes the connection.
   ~DriverServer();
   DriverServer(const DriverServer&) = delete;
   DriverServer& operator=(const DriverServer&) = delete;
@@ -57,25 +59,19 @@ class DriverServer {
   bool Start(uint16_t port);
   uint16_t Port() const { return port; }
 
-  // Ends the reading thread; the connections stay open so that final answers
-  // can still be written, until CloseConnections.
+  // Ends the reading thread; the connection stays open so that final
+  // answers can still be written, until the server goes.
   void Stop();
-  void CloseConnections();
 
-  // The most recently opened connection that is still open, or none.
-  std::shared_ptr<DriverConnection> LatestConnection() const;
+  // The driver's connection, or none.
+  std::shared_ptr<DriverConnection> Connection() const;
 
  private:
-  struct OpenConnection {
-    std::shared_ptr<DriverConnection> connection;
-    FrameReader reader;
-  };
-
   void Serve();
   void AcceptConnection();
   // False when the connection ended or sent something that is not a frame.
-  bool ReadFrames(OpenConnection& open);
-  void DropConnection(size_t index);
+  bool ReadFrames();
+  void DropConnection();
 
   Listener* listener;
   win::WinsockSession winsock;
@@ -83,10 +79,11 @@ class DriverServer {
   uint16_t port = 0;
   std::thread thread;
   std::atomic<bool> stopping{false};
-  // The reading thread changes the list; other threads only look up the
-  // latest connection.
-  mutable std::mutex connectionsMutex;
-  std::vector<OpenConnection> connections;
+  // Only the reading thread changes the connection; other threads look it up
+  // under the lock.
+  mutable std::mutex connectionMutex;
+  std::shared_ptr<DriverConnection> connection;
+  FrameReader reader;
 };
 
 }  // namespace standin

@@ -88,12 +88,7 @@ std::unique_ptr<FlutterDesktopEngine> FlutterDesktopEngine::Create(
 
 FlutterDesktopEngine::FlutterDesktopEngine(
     const FlutterDesktopEngineProperties& properties)
-    : assetsPath(Resolve(properties.assets_path)),
-      icuDataPath(Resolve(properties.icu_data_path)),
-      aotLibraryPath(Resolve(properties.aot_library_path)),
-      entrypoint(properties.dart_entrypoint ? properties.dart_entrypoint : ""),
-      engineOption1(properties.engine_option_1),
-      engineOption2(properties.engine_option_2),
+    : entrypoint(properties.dart_entrypoint ? properties.dart_entrypoint : ""),
       messenger(new FlutterDesktopMessenger(this)) {
   if (properties.dart_entrypoint_argv != nullptr) {
     for (int32_t i = 0; i < properties.dart_entrypoint_argc; ++i) {
@@ -166,15 +161,6 @@ void FlutterDesktopEngine::ReloadSystemFonts() {
   transcript.Add(LineKind::kEvent, "system fonts reloaded");
 }
 
-FlutterDesktopPluginRegistrar* FlutterDesktopEngine::PluginRegistrar(
-    const std::string& name) {
-  std::unique_ptr<FlutterDesktopPluginRegistrar>& registrar = registrars[name];
-  if (!registrar) {
-    registrar.reset(new FlutterDesktopPluginRegistrar{name});
-  }
-  return registrar.get();
-}
-
 void FlutterDesktopEngine::SetChannelCallback(
     const std::string& channel, FlutterDesktopMessageCallback callback,
     void* userData) {
@@ -198,7 +184,7 @@ void FlutterDesktopEngine::SendToDriver(const std::string& channel,
   transcript.Add(LineKind::kCall, "host " + Tag(id) + channel + ": " +
                                       standin::DescribeMessage(message, size));
   const std::shared_ptr<DriverConnection> driver =
-      server ? server->LatestConnection() : nullptr;
+      server ? server->Connection() : nullptr;
   DriverFrame frame{frame_kind::kMessage, id, channel,
                     std::vector<uint8_t>(message, message + size)};
   if (driver && driver->Send(frame)) return;

@@ -28,16 +28,15 @@ struct FlutterDesktopMessageResponseHandle {
   uint64_t serial = 0;
 };
 
-struct FlutterDesktopPluginRegistrar {
-  std::string pluginName;
-};
+// No plug-ins run here: every name gets the engine's one registrar, a valid
+// handle that nothing uses.
+struct FlutterDesktopPluginRegistrar {};
 
 namespace standin {
 
 // What the engine needs from the view controller that runs it.
 class EngineHost {
  public:
-  virtual void RequestFrame() = 0;
   // Asks the host's top-level window to close, as a user would.
   virtual void CloseWindow() = 0;
 
@@ -50,7 +49,8 @@ class EngineHost {
 struct FlutterDesktopEngine final : private standin::WindowTarget,
                                     private standin::DriverServer::Listener {
  public:
-  // Copies everything it needs from the properties. Relative paths are
+  // Copies only the entry point and its arguments: with no Dart code to run,
+  // the other files and options mean nothing here. A relative assets path is
   // taken from the executable's folder. Null, with the reason on standard
   // error, when the assets folder does not exist.
   static std::unique_ptr<FlutterDesktopEngine> Create(
@@ -77,7 +77,7 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   // The view drew a frame: a pending next-frame callback runs now.
   void OnFrameDrawn();
   void ReloadSystemFonts();
-  FlutterDesktopPluginRegistrar* PluginRegistrar(const std::string& name);
+  FlutterDesktopPluginRegistrar* PluginRegistrar() { return &registrar; }
 
   // Messenger operations; the caller holds the messenger's lock.
   void SetChannelCallback(const std::string& channel,
@@ -131,13 +131,8 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   void DeliverReplyToHost(const Work& work);
   void AbandonEverything();
 
-  std::wstring assetsPath;
-  std::wstring icuDataPath;
-  std::wstring aotLibraryPath;
   std::string entrypoint;
   std::vector<std::string> arguments;
-  int32_t engineOption1 = 0;
-  int32_t engineOption2 = 0;
 
   FlutterDesktopMessenger* messenger;
   standin::Transcript transcript;
@@ -151,8 +146,7 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   FlutterDesktopOnNextFrameCallback nextFrameCallback = nullptr;
   void* nextFrameUserData = nullptr;
   uint64_t framesDrawn = 0;
-  std::map<std::string, std::unique_ptr<FlutterDesktopPluginRegistrar>>
-      registrars;
+  FlutterDesktopPluginRegistrar registrar;
 
   // Shared with the driver's thread and with replies from any thread.
   std::mutex stateMutex;

@@ -111,10 +111,7 @@ void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
 
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef engine, const char* plugin_name) {
-  return Guarded<FlutterDesktopPluginRegistrarRef>(nullptr, [&] {
-    if (!engine || !plugin_name) return FlutterDesktopPluginRegistrarRef{};
-    return engine->PluginRegistrar(plugin_name);
-  });
+  return engine && plugin_name ? engine->PluginRegistrar() : nullptr;
 }
 
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(

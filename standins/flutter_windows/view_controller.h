@@ -31,7 +31,6 @@ struct FlutterDesktopViewController final : private standin::EngineHost {
   explicit FlutterDesktopViewController(
       std::unique_ptr<FlutterDesktopEngine> engine);
 
-  void RequestFrame() override { view->ScheduleFrame(); }
   void CloseWindow() override;
 
   standin::WindowClassLease classLease;

@@ -132,10 +132,23 @@ class MessagingHostTest(unittest.TestCase):
         if OPTIONS.screenshot and shutil.which("import"):
             subprocess.run(["import", "-window", "root", OPTIONS.screenshot],
                            check=False)
-        connection.close_window()
+        # One driver at a time: a second one takes over and the first is
+        # closed.
+        port = connection.sock.getpeername()[1]
+        with driver.Driver(port, timeout=30) as second:
+            cls.answers.append(("through the driver that took over",
+                                second.call("test/method", "echo", 7),
+                                ("success", 7)))
+            try:
+                connection.transcript()
+                cls.first_driver = "still served"
+            except ConnectionError:
+                cls.first_driver = "closed"
+            second.close_window()
 
     def test_each_kind_of_answer(self):
         self.assertEqual(self.exit_code, 0)
+        self.assertEqual(self.first_driver, "closed")
         for name, answer, expected in self.answers:
             with self.subTest(name):
                 self.assertEqual(answer, expected)
