@@ -5,13 +5,9 @@
 
 namespace flutter {
 
-namespace {
-
-void ReportShortRead() {
+void ByteBufferStreamReader::ReportShortRead() {
   std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
 }
-
-}  // namespace
 
 ByteBufferStreamReader::ByteBufferStreamReader(const uint8_t* bytes,
                                                size_t size)
@@ -19,35 +15,21 @@ ByteBufferStreamReader::ByteBufferStreamReader(const uint8_t* bytes,
 
 ByteBufferStreamReader::~ByteBufferStreamReader() = default;
 
-uint8_t ByteBufferStreamReader::ReadByte() {
-  if (position_ >= size_) {
-    ReportShortRead();
-    return 0;
-  }
-  return bytes_[position_++];
-}
+uint8_t ByteBufferStreamReader::ReadByte() { return NextByte(); }
 
 void ByteBufferStreamReader::ReadBytes(uint8_t* destination, size_t count) {
-  // Alignment may have moved the position past the end.
-  if (position_ > size_ || count > size_ - position_) {
-    ReportShortRead();
-    return;
+  const uint8_t* source = Take(count);
+  // An empty destination may be a null pointer.
+  if (source != nullptr && count > 0) {
+    std::memcpy(destination, source, count);
   }
-  if (count > 0) {  // An empty destination may be a null pointer.
-    std::memcpy(destination, bytes_ + position_, count);
-  }
-  position_ += count;
 }
 
 void ByteBufferStreamReader::ReadAlignment(uint8_t alignment) {
-  if (alignment == 0) return;
-  const size_t misalignment = position_ % alignment;
-  if (misalignment != 0) position_ += alignment - misalignment;
+  Align(alignment);
 }
 
-size_t ByteBufferStreamReader::RemainingBytes() const {
-  return position_ >= size_ ? 0 : size_ - position_;
-}
+size_t ByteBufferStreamReader::RemainingBytes() const { return Remaining(); }
 
 void ByteBufferStreamReader::SkipToEnd() {
   if (position_ < size_) position_ = size_;

@@ -8,6 +8,11 @@
 
 namespace flutter {
 
+// The serializer's direct access to the memory streams below (defined with
+// the serializer).
+class ByteBufferSource;
+class ByteBufferSink;
+
 // Source of encoded bytes for one decode operation.
 class ByteStreamReader {
  public:
@@ -61,6 +66,39 @@ class ByteBufferStreamReader : public ByteStreamReader {
   void SkipToEnd() override;
 
  private:
+  // The serializer reads a reader of exactly this type through the helpers
+  // below, which the virtual operations use too, so both ways of reading
+  // behave alike; it saves a virtual call per value and a copy per string.
+  friend class ByteBufferSource;
+
+  uint8_t NextByte() {
+    if (position_ >= size_) {
+      ReportShortRead();
+      return 0;
+    }
+    return bytes_[position_++];
+  }
+  // The next `count` bytes, skipped over; nullptr when fewer are left.
+  const uint8_t* Take(size_t count) {
+    // Alignment may have moved the position past the end.
+    if (position_ > size_ || count > size_ - position_) {
+      ReportShortRead();
+      return nullptr;
+    }
+    const uint8_t* start = bytes_ + position_;
+    position_ += count;
+    return start;
+  }
+  void Align(uint8_t alignment) {
+    if (alignment == 0) return;
+    const size_t misalignment = position_ % alignment;
+    if (misalignment != 0) position_ += alignment - misalignment;
+  }
+  size_t Remaining() const {
+    return position_ >= size_ ? 0 : size_ - position_;
+  }
+  static void ReportShortRead();
+
   const uint8_t* bytes_;
   size_t size_;
   size_t position_ = 0;
@@ -77,6 +115,10 @@ class ByteBufferStreamWriter : public ByteStreamWriter {
   void WriteAlignment(uint8_t alignment) override;
 
  private:
+  // The serializer appends to the vector of a writer of exactly this type
+  // directly, reserving the whole value's room first.
+  friend class ByteBufferSink;
+
   std::vector<uint8_t>* buffer_;
 };
 

@@ -1,8 +1,10 @@
 #include "codec/standard_codec_serializer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -33,7 +35,7 @@ enum WireType : uint8_t {
 // Thread-local because the recursion it guards is the thread's own stack,
 // and because the serializer itself has to stay stateless and shareable.
 struct ReadState {
-  int values_open = 0;      // ReadValueOfType calls in progress
+  int values_open = 0;      // values being read, the outermost included
   int containers_open = 0;  // lists and maps among them
   // Every announced element that has not started yet needs at least one
   // byte still ahead, so a new size must fit in what they leave over;
@@ -61,13 +63,16 @@ class ScopedCount {
   int& count_;
 };
 
+bool AdmitsNesting(int open) {
+  return open < StandardCodecSerializer::kMaxNestingDepth;
+}
+
 // One more level of list or map nesting, counted while it lives; a level
 // beyond kMaxNestingDepth is not admitted (and not counted).
 class NestingLevel {
  public:
   explicit NestingLevel(int& open)
-      : open_(open),
-        admitted_(open < StandardCodecSerializer::kMaxNestingDepth) {
+      : open_(open), admitted_(AdmitsNesting(open)) {
     if (admitted_) ++open_;
   }
   ~NestingLevel() {
@@ -83,120 +88,208 @@ class NestingLevel {
   const bool admitted_;
 };
 
+size_t SizeFormLength(size_t size) {
+  if (size < 254) return 1;
+  return size <= 0xFFFF ? 3 : 5;
+}
+
+size_t Aligned(size_t position, size_t alignment) {
+  const size_t misalignment = position % alignment;
+  return misalignment == 0 ? position : position + alignment - misalignment;
+}
+
+size_t EncodedEnd(const EncodableValue& value, size_t position, int depth);
+
+size_t StringEnd(const std::string& string, size_t position) {
+  return position + 1 + SizeFormLength(string.size()) + string.size();
+}
+
+// Strings, the bulk of most lists, are measured here directly.
+size_t ElementEnd(const EncodableValue& element, size_t position, int depth) {
+  if (const auto* string = std::get_if<std::string>(&element)) {
+    return StringEnd(*string, position);
+  }
+  return EncodedEnd(element, position, depth);
+}
+
+template <typename T>
+size_t TypedListEnd(const std::vector<T>& list, size_t position) {
+  position = Aligned(position + 1 + SizeFormLength(list.size()), sizeof(T));
+  return position + list.size() * sizeof(T);
+}
+
+size_t ListEnd(const EncodableList& list, size_t position, int depth) {
+  if (!AdmitsNesting(depth)) return position + 1;
+  position += 1 + SizeFormLength(list.size());
+  for (const EncodableValue& element : list) {
+    position = ElementEnd(element, position, depth + 1);
+  }
+  return position;
+}
+
+size_t MapEnd(const EncodableMap& map, size_t position, int depth) {
+  if (!AdmitsNesting(depth)) return position + 1;
+  position += 1 + SizeFormLength(map.size());
+  for (const auto& entry : map) {
+    position = ElementEnd(entry.first, position, depth + 1);
+    position = ElementEnd(entry.second, position, depth + 1);
+  }
+  return position;
+}
+
+// Where `value` ends when written from `position` with `depth` lists and
+// maps open around it: it fixes only how much room is reserved, never a
+// byte written.
+size_t EncodedEnd(const EncodableValue& value, size_t position, int depth) {
+  switch (value.index()) {
+    case 2:
+      return position + 1 + sizeof(int32_t);
+    case 3:
+      return position + 1 + sizeof(int64_t);
+    case 4:
+      return Aligned(position + 1, 8) + sizeof(double);
+    case 5:
+      return StringEnd(std::get<std::string>(value), position);
+    case 6:
+      return TypedListEnd(std::get<std::vector<uint8_t>>(value), position);
+    case 7:
+      return TypedListEnd(std::get<std::vector<int32_t>>(value), position);
+    case 8:
+      return TypedListEnd(std::get<std::vector<int64_t>>(value), position);
+    case 9:
+      return TypedListEnd(std::get<std::vector<double>>(value), position);
+    case 10:
+      return ListEnd(std::get<EncodableList>(value), position, depth);
+    case 11:
+      return MapEnd(std::get<EncodableMap>(value), position, depth);
+    case 13:
+      return TypedListEnd(std::get<std::vector<float>>(value), position);
+    default:  // null, bool, custom: the type byte alone
+      return position + 1;
+  }
+}
+
 // Books one byte per announced element of a list or map against the input,
 // handing each back as its element starts and the rest back at the end.
 class PendingElements {
  public:
-  explicit PendingElements(uint64_t count) : left_(count) {
-    read_state.pending_bytes += count;
+  PendingElements(ReadState& state, uint64_t count)
+      : state_(state), left_(count) {
+    state_.pending_bytes += count;
   }
-  ~PendingElements() { read_state.pending_bytes -= left_; }
+  ~PendingElements() { state_.pending_bytes -= left_; }
   PendingElements(const PendingElements&) = delete;
   PendingElements& operator=(const PendingElements&) = delete;
 
   void StartOne() {
     --left_;
-    --read_state.pending_bytes;
+    --state_.pending_bytes;
   }
 
  private:
+  ReadState& state_;
   uint64_t left_;
 };
 
-bool Fits(uint64_t count, uint64_t width, const ByteStreamReader& stream) {
-  const uint64_t remaining = stream.RemainingBytes();
-  const uint64_t pending = read_state.pending_bytes;
+template <typename Source>
+bool Fits(uint64_t count, uint64_t width, const Source& source) {
+  const uint64_t remaining = source.Remaining();
+  const uint64_t pending = source.state().pending_bytes;
   if (remaining < pending) return count == 0;
   return count <= (remaining - pending) / width;
 }
 
-EncodableValue Abandon(ByteStreamReader* stream) {
-  stream->SkipToEnd();
-  read_state.abandoned = true;
+template <typename Source>
+EncodableValue Abandon(Source& source) {
+  source.SkipToEnd();
+  source.state().abandoned = true;
   return EncodableValue();
 }
 
-EncodableValue RefuseSize(ByteStreamReader* stream, size_t count) {
+template <typename Source>
+EncodableValue RefuseSize(Source& source, size_t count) {
   std::cerr << "Invalid size in StandardCodecSerializer::ReadValueOfType: "
             << count << " is more than the remaining input can hold"
             << std::endl;
-  return Abandon(stream);
+  return Abandon(source);
 }
 
-EncodableValue RefuseDepth(ByteStreamReader* stream) {
+template <typename Source>
+EncodableValue RefuseDepth(Source& source) {
   std::cerr << "Invalid nesting in StandardCodecSerializer::ReadValueOfType: "
                "lists and maps nested deeper than "
             << StandardCodecSerializer::kMaxNestingDepth << std::endl;
-  return Abandon(stream);
+  return Abandon(source);
 }
 
 // Numbers travel as raw little-endian bytes, the byte order of every
 // platform this host runs on, so they are copied without conversion.
-template <typename T>
-T ReadNumber(ByteStreamReader* stream) {
+template <typename T, typename Source>
+T ReadNumber(Source& source) {
   T number{};
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(&number), sizeof(number));
+  source.Bytes(&number, sizeof(number));
   return number;
 }
 
-template <typename T>
-void WriteNumber(T number, ByteStreamWriter* stream) {
-  stream->WriteBytes(reinterpret_cast<const uint8_t*>(&number), sizeof(number));
+template <typename Source>
+size_t ReadSizeFrom(Source& source) {
+  const uint8_t first = source.Byte();
+  if (first < 254) return first;
+  if (first == 254) return ReadNumber<uint16_t>(source);
+  return ReadNumber<uint32_t>(source);
 }
 
-EncodableValue ReadString(const StandardCodecSerializer& serializer,
-                          ByteStreamReader* stream) {
-  const size_t length = serializer.ReadSize(stream);
-  if (!Fits(length, 1, *stream)) return RefuseSize(stream, length);
-  std::string string(length, '\0');
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(&string[0]), length);
-  return EncodableValue(std::move(string));
+template <typename Source>
+EncodableValue ReadString(Source& source) {
+  const size_t length = ReadSizeFrom(source);
+  if (!Fits(length, 1, source)) return RefuseSize(source, length);
+  return EncodableValue(source.String(length));
 }
 
-template <typename T>
-EncodableValue ReadTypedList(const StandardCodecSerializer& serializer,
-                             ByteStreamReader* stream) {
-  const size_t count = serializer.ReadSize(stream);
-  if (sizeof(T) > 1) stream->ReadAlignment(sizeof(T));
-  if (!Fits(count, sizeof(T), *stream)) return RefuseSize(stream, count);
+template <typename T, typename Source>
+EncodableValue ReadTypedList(Source& source) {
+  const size_t count = ReadSizeFrom(source);
+  if (sizeof(T) > 1) source.Align(sizeof(T));
+  if (!Fits(count, sizeof(T), source)) return RefuseSize(source, count);
   std::vector<T> list(count);
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  source.Bytes(list.data(), count * sizeof(T));
   return EncodableValue(std::move(list));
 }
 
-EncodableValue ReadList(const StandardCodecSerializer& serializer,
-                        ByteStreamReader* stream) {
-  const NestingLevel level(read_state.containers_open);
-  if (!level.admitted()) return RefuseDepth(stream);
-  const size_t count = serializer.ReadSize(stream);
-  if (!Fits(count, 1, *stream)) return RefuseSize(stream, count);
+template <typename Source>
+EncodableValue ReadList(Source& source) {
+  ReadState& state = source.state();
+  const NestingLevel level(state.containers_open);
+  if (!level.admitted()) return RefuseDepth(source);
+  const size_t count = ReadSizeFrom(source);
+  if (!Fits(count, 1, source)) return RefuseSize(source, count);
   EncodableList list;
   list.reserve(count);
-  PendingElements pending(count);
+  PendingElements pending(state, count);
   for (size_t i = 0; i < count; ++i) {
     pending.StartOne();
-    EncodableValue element = serializer.ReadValue(stream);
-    if (read_state.abandoned) break;
-    list.push_back(std::move(element));
+    source.AppendValue(list);
+    if (state.abandoned) break;
   }
   return EncodableValue(std::move(list));
 }
 
-EncodableValue ReadMap(const StandardCodecSerializer& serializer,
-                       ByteStreamReader* stream) {
-  const NestingLevel level(read_state.containers_open);
-  if (!level.admitted()) return RefuseDepth(stream);
-  const size_t count = serializer.ReadSize(stream);
-  if (!Fits(count, 2, *stream)) return RefuseSize(stream, count);
+template <typename Source>
+EncodableValue ReadMap(Source& source) {
+  ReadState& state = source.state();
+  const NestingLevel level(state.containers_open);
+  if (!level.admitted()) return RefuseDepth(source);
+  const size_t count = ReadSizeFrom(source);
+  if (!Fits(count, 2, source)) return RefuseSize(source, count);
   EncodableMap map;
-  PendingElements pending(uint64_t{count} * 2);
+  PendingElements pending(state, uint64_t{count} * 2);
   for (size_t i = 0; i < count; ++i) {
     pending.StartOne();
-    EncodableValue key = serializer.ReadValue(stream);
-    if (read_state.abandoned) break;
+    EncodableValue key = source.Value();
+    if (state.abandoned) break;
     pending.StartOne();
-    EncodableValue value = serializer.ReadValue(stream);
-    if (read_state.abandoned) break;
+    EncodableValue value = source.Value();
+    if (state.abandoned) break;
     // The first value read for a key stays; later duplicates are dropped.
     // Encoders write keys in ascending order, so the end is the usual spot.
     map.try_emplace(map.end(), std::move(key), std::move(value));
@@ -204,8 +297,8 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer,
   return EncodableValue(std::move(map));
 }
 
-EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
-                           uint8_t type, ByteStreamReader* stream) {
+template <typename Source>
+EncodableValue ReadPayload(uint8_t type, Source& source) {
   switch (type) {
     case kNull:
       return EncodableValue();
@@ -214,29 +307,29 @@ EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
     case kFalse:
       return EncodableValue(false);
     case kInt32:
-      return EncodableValue(ReadNumber<int32_t>(stream));
+      return EncodableValue(ReadNumber<int32_t>(source));
     case kInt64:
-      return EncodableValue(ReadNumber<int64_t>(stream));
+      return EncodableValue(ReadNumber<int64_t>(source));
     case kFloat64:
-      stream->ReadAlignment(8);
-      return EncodableValue(ReadNumber<double>(stream));
+      source.Align(8);
+      return EncodableValue(ReadNumber<double>(source));
     case kLargeInt:
     case kString:
-      return ReadString(serializer, stream);
+      return ReadString(source);
     case kUInt8List:
-      return ReadTypedList<uint8_t>(serializer, stream);
+      return ReadTypedList<uint8_t>(source);
     case kInt32List:
-      return ReadTypedList<int32_t>(serializer, stream);
+      return ReadTypedList<int32_t>(source);
     case kInt64List:
-      return ReadTypedList<int64_t>(serializer, stream);
+      return ReadTypedList<int64_t>(source);
     case kFloat64List:
-      return ReadTypedList<double>(serializer, stream);
+      return ReadTypedList<double>(source);
     case kFloat32List:
-      return ReadTypedList<float>(serializer, stream);
+      return ReadTypedList<float>(source);
     case kList:
-      return ReadList(serializer, stream);
+      return ReadList(source);
     case kMap:
-      return ReadMap(serializer, stream);
+      return ReadMap(source);
     default:
       std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
                 << static_cast<int>(type) << std::endl;
@@ -244,26 +337,355 @@ EncodableValue ReadPayload(const StandardCodecSerializer& serializer,
   }
 }
 
-template <typename T>
-void WriteTypedList(const StandardCodecSerializer& serializer,
-                    const std::vector<T>& list, ByteStreamWriter* stream) {
-  serializer.WriteSize(list.size(), stream);
-  if (sizeof(T) > 1) stream->WriteAlignment(sizeof(T));
-  stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()),
-                     list.size() * sizeof(T));
+template <typename Source>
+EncodableValue ReadTypedValue(uint8_t type, Source& source) {
+  ReadState& state = source.state();
+  const bool outermost = state.values_open == 0;
+  if (outermost) {
+    state.abandoned = false;
+    state.pending_bytes = 0;
+  }
+  const ScopedCount open(state.values_open);
+  EncodableValue value = ReadPayload(type, source);
+  if (outermost && state.abandoned) {
+    state.abandoned = false;
+    value = EncodableValue();
+  }
+  return value;
+}
+
+template <typename T, typename Sink>
+void WriteNumber(T number, Sink& sink) {
+  sink.Bytes(&number, sizeof(number));
+}
+
+template <typename Sink>
+void WriteLongSize(size_t size, Sink& sink) {
+  if (size <= 0xFFFF) {
+    sink.Byte(254);
+    WriteNumber(static_cast<uint16_t>(size), sink);
+  } else {
+    // Sizes beyond 32 bits cannot be expressed; nothing here makes them.
+    sink.Byte(255);
+    WriteNumber(static_cast<uint32_t>(size), sink);
+  }
+}
+
+template <typename Sink>
+void WriteSizeTo(size_t size, Sink& sink) {
+  if (size < 254) return sink.Byte(static_cast<uint8_t>(size));
+  WriteLongSize(size, sink);
+}
+
+template <typename Sink>
+void WriteString(const std::string& string, Sink& sink) {
+  sink.Byte(kString);
+  WriteSizeTo(string.size(), sink);
+  sink.Bytes(string.data(), string.size());
+}
+
+template <typename T, typename Sink>
+void WriteTypedList(uint8_t type, const std::vector<T>& list, Sink& sink) {
+  sink.Byte(type);
+  WriteSizeTo(list.size(), sink);
+  if (sizeof(T) > 1) sink.Align(sizeof(T));
+  sink.Bytes(list.data(), list.size() * sizeof(T));
 }
 
 // A list or map too deep to write goes out as null, reported once per
 // outermost value.
-void WriteTooDeepAsNull(ByteStreamWriter* stream) {
-  if (!write_state.depth_reported) {
-    write_state.depth_reported = true;
+template <typename Sink>
+void WriteTooDeepAsNull(Sink& sink) {
+  if (!sink.state().depth_reported) {
+    sink.state().depth_reported = true;
     std::cerr << "Invalid nesting in StandardCodecSerializer::WriteValue: "
                  "lists and maps nested deeper than "
               << StandardCodecSerializer::kMaxNestingDepth
               << " are written as null" << std::endl;
   }
-  stream->WriteByte(kNull);
+  sink.Byte(kNull);
+}
+
+template <typename Sink>
+void WriteList(const EncodableList& list, Sink& sink) {
+  const NestingLevel level(sink.state().containers_open);
+  if (!level.admitted()) return WriteTooDeepAsNull(sink);
+  sink.Byte(kList);
+  WriteSizeTo(list.size(), sink);
+  for (const EncodableValue& element : list) sink.Value(element);
+}
+
+template <typename Sink>
+void WriteMap(const EncodableMap& map, Sink& sink) {
+  const NestingLevel level(sink.state().containers_open);
+  if (!level.admitted()) return WriteTooDeepAsNull(sink);
+  sink.Byte(kMap);
+  WriteSizeTo(map.size(), sink);
+  for (const auto& entry : map) {
+    sink.Value(entry.first);
+    sink.Value(entry.second);
+  }
+}
+
+template <typename Sink>
+void WriteCustomAsNull(Sink& sink) {
+  sink.Byte(kNull);
+  std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue."
+               " Custom types require codec extensions."
+            << std::endl;
+}
+
+template <typename Sink>
+void WritePayload(const EncodableValue& value, Sink& sink) {
+  switch (value.index()) {
+    case 1:
+      return sink.Byte(std::get<bool>(value) ? kTrue : kFalse);
+    case 2:
+      sink.Byte(kInt32);
+      return WriteNumber(std::get<int32_t>(value), sink);
+    case 3:
+      sink.Byte(kInt64);
+      return WriteNumber(std::get<int64_t>(value), sink);
+    case 4:
+      sink.Byte(kFloat64);
+      sink.Align(8);
+      return WriteNumber(std::get<double>(value), sink);
+    case 5:
+      return sink.String(std::get<std::string>(value));
+    case 6:
+      return WriteTypedList(kUInt8List, std::get<std::vector<uint8_t>>(value),
+                            sink);
+    case 7:
+      return WriteTypedList(kInt32List, std::get<std::vector<int32_t>>(value),
+                            sink);
+    case 8:
+      return WriteTypedList(kInt64List, std::get<std::vector<int64_t>>(value),
+                            sink);
+    case 9:
+      return WriteTypedList(kFloat64List, std::get<std::vector<double>>(value),
+                            sink);
+    case 10:
+      return WriteList(std::get<EncodableList>(value), sink);
+    case 11:
+      return WriteMap(std::get<EncodableMap>(value), sink);
+    case 12:
+      return WriteCustomAsNull(sink);
+    case 13:
+      return WriteTypedList(kFloat32List, std::get<std::vector<float>>(value),
+                            sink);
+    default:  // null, or a value left empty by a failed assignment
+      return sink.Byte(kNull);
+  }
+}
+
+template <typename Sink>
+void WriteTypedValue(const EncodableValue& value, Sink& sink) {
+  WriteState& state = sink.state();
+  if (state.values_open == 0) state.depth_reported = false;
+  const ScopedCount open(state.values_open);
+  WritePayload(value, sink);
+}
+
+// Reads through the stream's virtual operations. Nested values go through
+// the serializer's virtual ReadValueOfType, so an override applies to them.
+class StreamSource {
+ public:
+  StreamSource(const StandardCodecSerializer& serializer,
+               ByteStreamReader* stream)
+      : serializer_(serializer), stream_(stream) {}
+
+  ReadState& state() const { return read_state; }
+  uint8_t Byte() { return stream_->ReadByte(); }
+  void Bytes(void* destination, size_t count) {
+    stream_->ReadBytes(static_cast<uint8_t*>(destination), count);
+  }
+  void Align(uint8_t alignment) { stream_->ReadAlignment(alignment); }
+  size_t Remaining() const { return stream_->RemainingBytes(); }
+  void SkipToEnd() { stream_->SkipToEnd(); }
+  std::string String(size_t length) {
+    std::string string(length, '\0');
+    Bytes(&string[0], length);
+    return string;
+  }
+  EncodableValue Value() { return serializer_.ReadValue(stream_); }
+  void AppendValue(EncodableList& list) { list.push_back(Value()); }
+
+ private:
+  const StandardCodecSerializer& serializer_;
+  ByteStreamReader* stream_;
+};
+
+// Writes through the stream's virtual operations. Nested values go through
+// the serializer's virtual WriteValue, so an override applies to them.
+class StreamSink {
+ public:
+  StreamSink(const StandardCodecSerializer& serializer,
+             ByteStreamWriter* stream)
+      : serializer_(serializer), stream_(stream) {}
+
+  WriteState& state() const { return write_state; }
+  void Byte(uint8_t byte) { stream_->WriteByte(byte); }
+  void Bytes(const void* source, size_t count) {
+    stream_->WriteBytes(static_cast<const uint8_t*>(source), count);
+  }
+  void Align(uint8_t alignment) { stream_->WriteAlignment(alignment); }
+  void Value(const EncodableValue& value) {
+    serializer_.WriteValue(value, stream_);
+  }
+  void String(const std::string& string) { WriteString(string, *this); }
+
+ private:
+  const StandardCodecSerializer& serializer_;
+  ByteStreamWriter* stream_;
+};
+
+}  // namespace
+
+// Reads the memory of a ByteBufferStreamReader directly, with the results
+// its virtual operations would give: no virtual call per value, and each
+// string copied once, straight from the input.
+class ByteBufferSource {
+ public:
+  explicit ByteBufferSource(ByteBufferStreamReader* stream)
+      : stream_(*stream), state_(read_state) {}
+
+  ReadState& state() const { return state_; }
+  uint8_t Byte() { return stream_.NextByte(); }
+  void Bytes(void* destination, size_t count) {
+    const uint8_t* source = stream_.Take(count);
+    if (source != nullptr && count > 0) {
+      std::memcpy(destination, source, count);
+    }
+  }
+  void Align(uint8_t alignment) { stream_.Align(alignment); }
+  size_t Remaining() const { return stream_.Remaining(); }
+  void SkipToEnd() { stream_.ByteBufferStreamReader::SkipToEnd(); }
+  std::string String(size_t length) {
+    const uint8_t* bytes = stream_.Take(length);
+    if (bytes == nullptr || length == 0) return std::string(length, '\0');
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+  }
+  EncodableValue Value() {
+    const uint8_t type = Byte();
+    return ReadTypedValue(type, *this);
+  }
+  // Strings, the bulk of most lists, are built in place: as nested values
+  // they have nothing else to do.
+  void AppendValue(EncodableList& list) {
+    const uint8_t type = Byte();
+    if (type != kString) return list.push_back(ReadTypedValue(type, *this));
+    const size_t length = ReadSizeFrom(*this);
+    if (!Fits(length, 1, *this)) {
+      RefuseSize(*this, length);
+      return;
+    }
+    list.emplace_back(std::in_place_type<std::string>, String(length));
+  }
+
+ private:
+  ByteBufferStreamReader& stream_;
+  ReadState& state_;
+};
+
+// Appends to the vector of a ByteBufferStreamWriter directly, with the bytes
+// its virtual operations would give. Small pieces go through a cursor into
+// room that the vector has been grown to (zero-filled, a little at a time):
+// appending them one by one through the vector would reload its bounds after
+// every byte, as a byte store may alias them. Large blocks are appended
+// whole, so that their bytes are written once rather than zeroed first.
+class ByteBufferSink {
+ public:
+  explicit ByteBufferSink(ByteBufferStreamWriter* stream)
+      : buffer_(*stream->buffer_),
+        written_(buffer_.size()),
+        state_(write_state) {}
+  // Gives back the room not written to.
+  ~ByteBufferSink() { buffer_.resize(written_); }
+  ByteBufferSink(const ByteBufferSink&) = delete;
+  ByteBufferSink& operator=(const ByteBufferSink&) = delete;
+
+  WriteState& state() const { return state_; }
+  size_t position() const { return written_; }
+  void Byte(uint8_t byte) { *Room(1) = byte; }
+  void Bytes(const void* source, size_t count) {
+    if (count >= kBlockBytes) return AppendBlock(source, count);
+    if (count > 0) std::memcpy(Room(count), source, count);
+  }
+  void Align(uint8_t alignment) {
+    const size_t misalignment = written_ % alignment;
+    if (misalignment == 0) return;
+    const size_t padding = alignment - misalignment;
+    std::memset(Room(padding), 0, padding);
+  }
+  // Strings, the bulk of most messages, are written here directly: as
+  // nested values they have nothing else to do.
+  void Value(const EncodableValue& value) {
+    if (const auto* string = std::get_if<std::string>(&value)) {
+      return String(*string);
+    }
+    WriteTypedValue(value, *this);
+  }
+  // A short string (shorter than a block too) as one piece: type, one-byte
+  // size, bytes.
+  void String(const std::string& string) {
+    const size_t length = string.size();
+    if (length >= 254) return WriteString(string, *this);
+    uint8_t* room = Room(2 + length);
+    room[0] = kString;
+    room[1] = static_cast<uint8_t>(length);
+    std::memcpy(room + 2, string.data(), length);
+  }
+  // Capacity up to `end` in one allocation, at least doubling it so that
+  // many values written one after another still append in amortized
+  // constant time.
+  void Reserve(size_t end) {
+    if (end > buffer_.capacity()) {
+      buffer_.reserve(std::max(end, 2 * buffer_.capacity()));
+    }
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = 1024;  // more than a short string
+  static constexpr size_t kRoomStep = 1024;
+
+  // `count` bytes at the end of what is written, now counted as written.
+  uint8_t* Room(size_t count) {
+    if (buffer_.size() - written_ < count) Grow(count);
+    uint8_t* room = buffer_.data() + written_;
+    written_ += count;
+    return room;
+  }
+  // Room for `count` bytes, and for the next small pieces as far as the
+  // reserved capacity goes.
+  void Grow(size_t count) {
+    const size_t spare = buffer_.capacity() - written_;
+    buffer_.resize(written_ + std::max(count, std::min(kRoomStep, spare)));
+  }
+  void AppendBlock(const void* source, size_t count) {
+    const auto* bytes = static_cast<const uint8_t*>(source);
+    buffer_.resize(written_);
+    buffer_.insert(buffer_.end(), bytes, bytes + count);
+    written_ += count;
+  }
+
+  std::vector<uint8_t>& buffer_;
+  size_t written_;  // the vector's bytes before this are the message's
+  WriteState& state_;
+};
+
+namespace {
+
+// The direct ways of reading and writing skip only what nothing can have
+// overridden: they apply when the serializer and the stream are exactly the
+// standard ones.
+template <typename Plain, typename Stream>
+Plain* AsPlainBuffer(const StandardCodecSerializer& serializer,
+                     Stream* stream) {
+  if (typeid(serializer) != typeid(StandardCodecSerializer) ||
+      typeid(*stream) != typeid(Plain)) {
+    return nullptr;
+  }
+  return static_cast<Plain*>(stream);
 }
 
 }  // namespace
@@ -285,124 +707,35 @@ EncodableValue StandardCodecSerializer::ReadValue(
 
 EncodableValue StandardCodecSerializer::ReadValueOfType(
     uint8_t type, ByteStreamReader* stream) const {
-  ReadState& state = read_state;
-  const bool outermost = state.values_open == 0;
-  if (outermost) {
-    state.abandoned = false;
-    state.pending_bytes = 0;
+  if (auto* buffer = AsPlainBuffer<ByteBufferStreamReader>(*this, stream)) {
+    ByteBufferSource source(buffer);
+    return ReadTypedValue(type, source);
   }
-  ScopedCount open(state.values_open);
-  EncodableValue value = ReadPayload(*this, type, stream);
-  if (outermost && state.abandoned) {
-    state.abandoned = false;
-    return EncodableValue();
-  }
-  return value;
+  StreamSource source(*this, stream);
+  return ReadTypedValue(type, source);
 }
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
-  WriteState& state = write_state;
-  if (state.values_open == 0) state.depth_reported = false;
-  ScopedCount open(state.values_open);
-  switch (value.index()) {
-    case 1:
-      stream->WriteByte(std::get<bool>(value) ? kTrue : kFalse);
-      break;
-    case 2:
-      stream->WriteByte(kInt32);
-      WriteNumber(std::get<int32_t>(value), stream);
-      break;
-    case 3:
-      stream->WriteByte(kInt64);
-      WriteNumber(std::get<int64_t>(value), stream);
-      break;
-    case 4:
-      stream->WriteByte(kFloat64);
-      stream->WriteAlignment(8);
-      WriteNumber(std::get<double>(value), stream);
-      break;
-    case 5: {
-      const std::string& string = std::get<std::string>(value);
-      stream->WriteByte(kString);
-      WriteSize(string.size(), stream);
-      stream->WriteBytes(reinterpret_cast<const uint8_t*>(string.data()),
-                         string.size());
-      break;
-    }
-    case 6:
-      stream->WriteByte(kUInt8List);
-      WriteTypedList(*this, std::get<std::vector<uint8_t>>(value), stream);
-      break;
-    case 7:
-      stream->WriteByte(kInt32List);
-      WriteTypedList(*this, std::get<std::vector<int32_t>>(value), stream);
-      break;
-    case 8:
-      stream->WriteByte(kInt64List);
-      WriteTypedList(*this, std::get<std::vector<int64_t>>(value), stream);
-      break;
-    case 9:
-      stream->WriteByte(kFloat64List);
-      WriteTypedList(*this, std::get<std::vector<double>>(value), stream);
-      break;
-    case 10: {
-      const NestingLevel level(state.containers_open);
-      if (!level.admitted()) return WriteTooDeepAsNull(stream);
-      const EncodableList& list = std::get<EncodableList>(value);
-      stream->WriteByte(kList);
-      WriteSize(list.size(), stream);
-      for (const EncodableValue& element : list) WriteValue(element, stream);
-      break;
-    }
-    case 11: {
-      const NestingLevel level(state.containers_open);
-      if (!level.admitted()) return WriteTooDeepAsNull(stream);
-      const EncodableMap& map = std::get<EncodableMap>(value);
-      stream->WriteByte(kMap);
-      WriteSize(map.size(), stream);
-      for (const auto& entry : map) {
-        WriteValue(entry.first, stream);
-        WriteValue(entry.second, stream);
-      }
-      break;
-    }
-    case 12:
-      stream->WriteByte(kNull);
-      std::cerr
-          << "Unhandled custom type in StandardCodecSerializer::WriteValue."
-             " Custom types require codec extensions."
-          << std::endl;
-      break;
-    case 13:
-      stream->WriteByte(kFloat32List);
-      WriteTypedList(*this, std::get<std::vector<float>>(value), stream);
-      break;
-    default:  // null, or a value left empty by a failed assignment
-      stream->WriteByte(kNull);
-      break;
+  if (auto* buffer = AsPlainBuffer<ByteBufferStreamWriter>(*this, stream)) {
+    ByteBufferSink sink(buffer);
+    sink.Reserve(
+        EncodedEnd(value, sink.position(), sink.state().containers_open));
+    return WriteTypedValue(value, sink);
   }
+  StreamSink sink(*this, stream);
+  WriteTypedValue(value, sink);
 }
 
 void StandardCodecSerializer::WriteSize(size_t size,
                                         ByteStreamWriter* stream) const {
-  if (size < 254) {
-    stream->WriteByte(static_cast<uint8_t>(size));
-  } else if (size <= 0xFFFF) {
-    stream->WriteByte(254);
-    WriteNumber(static_cast<uint16_t>(size), stream);
-  } else {
-    // Sizes beyond 32 bits cannot be expressed; nothing here makes them.
-    stream->WriteByte(255);
-    WriteNumber(static_cast<uint32_t>(size), stream);
-  }
+  StreamSink sink(*this, stream);
+  WriteSizeTo(size, sink);
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  const uint8_t first = stream->ReadByte();
-  if (first < 254) return first;
-  if (first == 254) return ReadNumber<uint16_t>(stream);
-  return ReadNumber<uint32_t>(stream);
+  StreamSource source(*this, stream);
+  return ReadSizeFrom(source);
 }
 
 }  // namespace flutter

@@ -27,6 +27,7 @@ TEST(EncodableValueTest, OrdersByIndexThenContent) {
       {EncodableValue(), false},
       {false, true},
       {true, -5},
+      {-5, 3},
       {5, int64_t{1}},  // index first: int32 5 before int64 1
       {int64_t{-2}, int64_t{1}},
       {int64_t{9}, 0.5},

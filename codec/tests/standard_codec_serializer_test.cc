@@ -24,6 +24,17 @@ const StandardCodecSerializer& Serializer() {
   return StandardCodecSerializer::GetInstance();
 }
 
+// Overrides nothing, but is not exactly the standard serializer, so it goes
+// through the streams' virtual operations, as the standard one does with
+// streams other than the memory ones. The two ways must agree on every byte,
+// value and report.
+class ThroughStreamOperations : public StandardCodecSerializer {};
+
+std::vector<const StandardCodecSerializer*> BothWays() {
+  static const ThroughStreamOperations through_stream_operations;
+  return {&Serializer(), &through_stream_operations};
+}
+
 // Appends `value` to `bytes`, which may already hold the start of a message.
 Bytes Encode(const EncodableValue& value, Bytes bytes = {},
              const StandardCodecSerializer& serializer = Serializer()) {
@@ -80,13 +91,15 @@ TEST(StandardCodecSerializerTest, EncodesAndDecodesWireVectors) {
       {std::string(65535, 'x'), "07 FE FF FF", 65535},
       {std::string(65536, 'x'), "07 FF 00 00 01 00", 65536},
   };
-  for (const Row& row : rows) {
-    Bytes bytes = Hex(row.hex);
-    bytes.resize(bytes.size() + row.tail, 'x');
-    StderrCapture stderr_lines;
-    EXPECT_EQ(Encode(row.value), bytes) << row.hex;
-    EXPECT_EQ(Decode(bytes), row.value) << row.hex;
-    EXPECT_EQ(stderr_lines.Text(), "") << row.hex;
+  for (const StandardCodecSerializer* serializer : BothWays()) {
+    for (const Row& row : rows) {
+      Bytes bytes = Hex(row.hex);
+      bytes.resize(bytes.size() + row.tail, 'x');
+      StderrCapture stderr_lines;
+      EXPECT_EQ(Encode(row.value, {}, *serializer), bytes) << row.hex;
+      EXPECT_EQ(Decode(bytes, *serializer), row.value) << row.hex;
+      EXPECT_EQ(stderr_lines.Text(), "") << row.hex;
+    }
   }
 }
 
@@ -106,11 +119,14 @@ TEST(StandardCodecSerializerTest, RoundTripsEveryAlternativeAtEveryOffset) {
       std::vector<double>{1e300, -0.0},
       std::vector<float>{0.5f},
       std::vector<double>{},
+      std::vector<double>(200, 1.5),  // a block of its own when written
+      std::string(2000, 'y'),
       EncodableList{1, 2.5, "x", std::vector<float>{2.0f}},
       EncodableMap{{1.5, std::vector<int64_t>{3}}, {"k", EncodableMap{}}}};
   for (size_t offset = 0; offset < 8; ++offset) {
     for (const EncodableValue& value : values) {
       const Bytes bytes = Encode(value, Bytes(offset, 0xAA));
+      EXPECT_EQ(Encode(value, Bytes(offset, 0xAA), *BothWays()[1]), bytes);
       StderrCapture stderr_lines;
       ByteBufferStreamReader reader(bytes.data(), bytes.size());
       for (size_t i = 0; i < offset; ++i) reader.ReadByte();
@@ -163,14 +179,16 @@ TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
       {"0D 03 00 00 00 00 00", null, {too_large("3")}},  // two bytes an entry
       {"0C 02 0C 02 00", null, {too_large("2")}},  // the outer list's need too
       {"0D 01 07 01 6B 0C 02 01 07 09 61", null, {too_large("9")}}};
-  for (const Row& row : rows) {
-    const Bytes bytes = Hex(row.hex);
-    StderrCapture stderr_lines;
-    ByteBufferStreamReader reader(bytes.data(), bytes.size());
-    EXPECT_EQ(Serializer().ReadValue(&reader), row.expected) << row.hex;
-    EXPECT_EQ(stderr_lines.Lines(), row.lines) << row.hex;
-    if (row.expected.IsNull()) {
-      EXPECT_EQ(reader.RemainingBytes(), 0u) << row.hex;
+  for (const StandardCodecSerializer* serializer : BothWays()) {
+    for (const Row& row : rows) {
+      const Bytes bytes = Hex(row.hex);
+      StderrCapture stderr_lines;
+      ByteBufferStreamReader reader(bytes.data(), bytes.size());
+      EXPECT_EQ(serializer->ReadValue(&reader), row.expected) << row.hex;
+      EXPECT_EQ(stderr_lines.Lines(), row.lines) << row.hex;
+      if (row.expected.IsNull()) {
+        EXPECT_EQ(reader.RemainingBytes(), 0u) << row.hex;
+      }
     }
   }
 }
@@ -181,24 +199,28 @@ TEST(StandardCodecSerializerTest, NestingBeyondTheLimit) {
       "Invalid nesting in StandardCodecSerializer::ReadValueOfType: lists and "
       "maps nested deeper than " +
       std::to_string(limit);
-  EXPECT_EQ(Decode(Hex(Repeat("0C 01", limit) + "00")), Nested(limit));
-  // The deepest one would overflow the stack without the limit.
-  for (const Bytes& bytes : {Hex(Repeat("0C 01", limit + 1) + "00"),
-                             Hex(Repeat("0C 01", 200000) + "00"),
-                             Hex(Repeat("0D 01 00", limit + 1) + "00 00")}) {
+  for (const StandardCodecSerializer* serializer : BothWays()) {
+    EXPECT_EQ(Decode(Hex(Repeat("0C 01", limit) + "00"), *serializer),
+              Nested(limit));
+    // The deepest one would overflow the stack without the limit.
+    for (const Bytes& bytes : {Hex(Repeat("0C 01", limit + 1) + "00"),
+                               Hex(Repeat("0C 01", 200000) + "00"),
+                               Hex(Repeat("0D 01 00", limit + 1) + "00 00")}) {
+      StderrCapture stderr_lines;
+      EXPECT_TRUE(Decode(bytes, *serializer).IsNull());
+      EXPECT_EQ(stderr_lines.Lines(), Lines{too_deep});
+    }
+    // Written as null: two too-deep branches, one report, read back cleanly.
     StderrCapture stderr_lines;
-    EXPECT_TRUE(Decode(bytes).IsNull());
-    EXPECT_EQ(stderr_lines.Lines(), Lines{too_deep});
+    const Bytes bytes =
+        Encode(EncodableList{Nested(limit), Nested(limit)}, {}, *serializer);
+    EXPECT_EQ(Decode(bytes), EncodableValue(EncodableList{Nested(limit - 1),
+                                                          Nested(limit - 1)}));
+    EXPECT_EQ(stderr_lines.Lines(),
+              Lines{"Invalid nesting in StandardCodecSerializer::WriteValue: "
+                    "lists and maps nested deeper than " +
+                    std::to_string(limit) + " are written as null"});
   }
-  // Written as null: two too-deep branches, one report, read back cleanly.
-  StderrCapture stderr_lines;
-  const Bytes bytes = Encode(EncodableList{Nested(limit), Nested(limit)});
-  EXPECT_EQ(Decode(bytes), EncodableValue(EncodableList{Nested(limit - 1),
-                                                        Nested(limit - 1)}));
-  EXPECT_EQ(stderr_lines.Lines(),
-            Lines{"Invalid nesting in StandardCodecSerializer::WriteValue: "
-                  "lists and maps nested deeper than " +
-                  std::to_string(limit) + " are written as null"});
 }
 
 // A codec extension: custom values travel as type code 128, no payload.
