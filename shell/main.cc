@@ -1,0 +1,69 @@
+// The host's entry point: console, COM, the window over the engine's files
+// in "data", and the message loop until the window is closed.
+#include <objbase.h>
+#include <windows.h>
+
+#include "core/core_manager.h"
+#include "core/windows_platform.h"
+#include "messaging/callback_guard.h"
+#include "shell/flutter_window.h"
+#include "shell/startup.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitWindowFailed = 1;
+
+// Attaches to the console of whoever started us; a process started by a
+// debugger without one gets a console of its own.
+void ConnectConsole() {
+  if (!AttachConsole(ATTACH_PARENT_PROCESS) && IsDebuggerPresent()) {
+    shell::OpenDebugConsole();
+  }
+}
+
+int RunMessageLoop() {
+  MSG message;
+  // GetMessageW answers -1 on failure: that ends the loop too, instead of
+  // spinning on a message that was never filled in.
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return kExitOk;
+}
+
+int RunHost() {
+  ConnectConsole();
+  // Single-threaded apartment for the user-interface thread; a failure
+  // leaves COM to whoever needs it.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  EngineProject project = shell::EngineProjectFor(L"data");
+  project.entrypointArguments = shell::ReadCommandLineArguments();
+
+  // The core manager's state lives as long as the process; the window only
+  // borrows it.
+  core::WindowsPlatform platform;
+  core::CoreManager manager(platform);
+  shell::FlutterWindow window(project, manager);
+  if (!window.Create(L"zorvane", {10, 10}, {560, 720})) {
+    return kExitWindowFailed;
+  }
+  window.SetQuitWhenClosed(true);
+
+  const int exitCode = RunMessageLoop();
+  CoUninitialize();
+  return exitCode;
+}
+
+}  // namespace
+
+int APIENTRY wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/,
+                      wchar_t* /*commandLine*/, int /*showCommand*/) {
+  // Nothing may leave wWinMain by an exception: report it and fail the way
+  // a window that cannot be made fails.
+  int exitCode = kExitWindowFailed;
+  flutter::RunGuarded("the entry point", [&] { exitCode = RunHost(); });
+  return exitCode;
+}
