@@ -41,3 +41,28 @@ endif()
 add_custom_target(bundle ALL ${assemble}
                   COMMENT "Assembling the bundle in ${ZV_BUNDLE_DIR}")
 add_dependencies(bundle ${parts})
+
+# The product never links a stand-in: walk zorvane's link libraries, direct
+# and inherited, and stop the configuration at a stand-in's target.
+set(zv_standin_targets flutter_windows xray_standin powershell_standin)
+function(zv_refuse_standin_links target chain)
+  foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+    get_target_property(libraries ${target} ${property})
+    if(NOT libraries)
+      continue()
+    endif()
+    foreach(library IN LISTS libraries)
+      foreach(standin IN LISTS zv_standin_targets)
+        # Also inside generator expressions such as $<TARGET_NAME_IF_EXISTS:>.
+        if(library MATCHES "(^|[:<,;])${standin}($|[>,;])")
+          string(REPLACE ";" " -> " path "${chain};${library}")
+          message(FATAL_ERROR "${path}: the product links a stand-in")
+        endif()
+      endforeach()
+      if(TARGET ${library} AND NOT library IN_LIST chain)
+        zv_refuse_standin_links(${library} "${chain};${library}")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+zv_refuse_standin_links(zorvane zorvane)

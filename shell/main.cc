@@ -1,7 +1,11 @@
 // The host's entry point: console, COM, the window over the engine's files
 // in "data", and the message loop until the window is closed.
-#include <objbase.h>
+
+// objbase.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
+#include <objbase.h>
+// clang-format on
 
 #include "core/core_manager.h"
 #include "core/windows_platform.h"

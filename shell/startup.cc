@@ -1,9 +1,11 @@
 #include "shell/startup.h"
 
-// windows.h first: the other Windows headers build on it.
-#include <io.h>
-#include <shellapi.h>
+// shellapi.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
+#include <io.h>
 
 #include <cstdio>
 #include <iostream>
