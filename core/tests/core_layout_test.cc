@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/tests/fake_platform.h"
+#include "core/tests/scratch_host.h"
 #include "core/version_file.h"
 
 namespace core {
@@ -23,23 +24,8 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
 
-// A client.exe in a fresh temporary folder, which goes when the test ends.
-class ScratchExecutableTest : public ::testing::Test {
+class ScratchExecutableTest : public ScratchHostTest {
  protected:
-  ScratchExecutableTest() {
-    fs::create_directories(folder_);
-    platform_.moduleFileName = (folder_ / "client.exe").wstring();
-  }
-  ~ScratchExecutableTest() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  const fs::path folder_ =
-      fs::temp_directory_path() /
-      ("zv-core-" + std::to_string(std::random_device()()));
-  const fs::path core_ = folder_ / "xray";
-  FakePlatform platform_;
   const CoreLayout layout_{platform_};
 };
 

@@ -15,6 +15,7 @@
 
 #include "core/log_lines.h"
 #include "core/tests/fake_platform.h"
+#include "core/tests/scratch_host.h"
 #include "core/version_file.h"
 #include "testing/hex.h"
 
@@ -39,12 +40,6 @@ const std::string kStarted = "Xray در ویندوز اجرا شد";
 const std::string kStopped = "Xray متوقف شد";
 const std::string kProxyOn = "پراکسی سیستم فعال شد";
 const std::string kProxyOff = "پراکسی سیستم غیرفعال شد";
-
-std::string FileText(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 // Every status line, byte for byte as the user interface receives it.
 TEST(LogLinesTest, EachLineIsTheUsersTextInUtf8) {
@@ -153,18 +148,10 @@ TEST(CommandLineTest, PathsAreQuotedAsEachProgramReadsThem) {
   }
 }
 
-// A host at folder_\client.exe whose shipped core is in place.
-class CoreManagerTest : public ::testing::Test {
+// A host whose shipped core is in place.
+class CoreManagerTest : public ScratchHostTest {
  protected:
-  CoreManagerTest() {
-    fs::create_directories(shipped_.parent_path());
-    std::ofstream(shipped_) << "shipped core";
-    platform_.moduleFileName = (folder_ / "client.exe").wstring();
-  }
-  ~CoreManagerTest() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
+  CoreManagerTest() { PlaceShippedCore("shipped core"); }
 
   // Installs the core, then forgets what that left in the log and calls.
   void Install() {
@@ -190,13 +177,6 @@ class CoreManagerTest : public ::testing::Test {
                            (core_ / "config.json").wstring());
   }
 
-  const fs::path folder_ =
-      fs::temp_directory_path() /
-      ("zv-manager-" + std::to_string(std::random_device()()));
-  const fs::path core_ = folder_ / "xray";
-  const fs::path shipped_ = folder_ / "data" / "flutter_assets" / "assets" /
-                            "xray" / "windows" / "xray.exe";
-  FakePlatform platform_;
   CoreManager manager_{platform_};
   size_t logged_ = 0;
 };

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "core/core_manager.h"
+#include "core/tests/scratch_host.h"
+#include "core/tests/scratch_user.h"
 #include "core/windows_platform.h"
 #include "win/handles.h"
 #include "win/module.h"
@@ -27,12 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-
-std::string FileText(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 int RunningCores() {
   win::UniqueFileHandle snapshot(
@@ -187,23 +183,18 @@ class ScratchHostPlatform : public WindowsPlatform {
   std::wstring executable_;
 };
 
-// HKEY_CURRENT_USER is redirected to a scratch key holding an empty
-// Internet Settings key, and the host lives in a scratch folder whose
-// shipped core is the stand-in.
-class WindowsCoreTest : public ::testing::Test {
+// The current user's registry is a scratch key holding an empty Internet
+// Settings key, and the host lives in a scratch folder whose shipped core is
+// the stand-in.
+class WindowsCoreTest : public ScratchUserTest {
  protected:
   void SetUp() override {
-    win::UniqueHkey scratch, settings;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, userKey_.c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, scratch.Put(),
-                        nullptr) != ERROR_SUCCESS ||
-        RegOverridePredefKey(HKEY_CURRENT_USER, scratch.Get()) !=
-            ERROR_SUCCESS ||
-        RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, settings.Put(),
-                        nullptr) != ERROR_SUCCESS) {
-      GTEST_SKIP() << "HKEY_CURRENT_USER cannot be redirected";
-    }
+    ScratchUserTest::SetUp();
+    if (IsSkipped()) return;
+    win::UniqueHkey settings;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, settings.Put(), nullptr),
+              ERROR_SUCCESS);
     const fs::path shipped =
         folder_ / "data" / "flutter_assets" / "assets" / "xray" / "windows";
     fs::create_directories(shipped);
@@ -212,8 +203,7 @@ class WindowsCoreTest : public ::testing::Test {
   }
   void TearDown() override {
     manager_.StopXray();
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegDeleteTreeW(HKEY_CURRENT_USER, userKey_.c_str());
+    ScratchUserTest::TearDown();
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
   }
@@ -232,8 +222,6 @@ class WindowsCoreTest : public ::testing::Test {
 
   static constexpr wchar_t kSettings[] =
       L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  const std::wstring userKey_ = L"Software\\ZorvaneCoreLifeCycle-" +
-                                std::to_wstring(GetCurrentProcessId());
   const fs::path here_ = win::ExecutableFolder();
   const fs::path folder_ =
       fs::temp_directory_path() /

@@ -16,6 +16,7 @@
 #include "core/core_layout.h"
 #include "core/log_lines.h"
 #include "core/system_proxy.h"
+#include "core/tests/scratch_user.h"
 #include "core/traffic_stats.h"
 #include "core/version_file.h"
 
@@ -43,36 +44,13 @@ Value Read(HKEY key, const wchar_t* name) {
   return MakeValue(type, data.data(), size);
 }
 
-// While a test runs, HKEY_CURRENT_USER of this process is an empty scratch
-// key, so that no test ever touches the real user's proxy settings; when the
-// redirection cannot be made or does not take, the test is skipped.
-class ScratchUserTest : public ::testing::Test {
+class ScratchProxyTest : public ScratchUserTest {
  protected:
-  void SetUp() override {
-    win::UniqueHkey scratch, software;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, scratch.Put(),
-                        nullptr) != ERROR_SUCCESS ||
-        RegOverridePredefKey(HKEY_CURRENT_USER, scratch.Get()) !=
-            ERROR_SUCCESS ||
-        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ,
-                      software.Put()) != ERROR_FILE_NOT_FOUND) {
-      GTEST_SKIP() << "HKEY_CURRENT_USER cannot be redirected";
-    }
-  }
-  // Runs also after a failed or skipped test.
-  void TearDown() override {
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegDeleteTreeW(HKEY_CURRENT_USER, name_.c_str());
-  }
-
-  const std::wstring name_ =
-      L"Software\\ZorvaneCoreTests-" + std::to_wstring(GetCurrentProcessId());
   WindowsPlatform platform_;
   ActivityLog log_;
 };
 
-TEST_F(ScratchUserTest, ProxyValuesAreReallyWritten) {
+TEST_F(ScratchProxyTest, ProxyValuesAreReallyWritten) {
   win::UniqueHkey key;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, nullptr,
                             0, KEY_QUERY_VALUE, nullptr, key.Put(), nullptr),
@@ -94,7 +72,7 @@ TEST_F(ScratchUserTest, ProxyValuesAreReallyWritten) {
               ElementsAre(kLogProxyEnabled, kLogProxyDisabled));
 }
 
-TEST_F(ScratchUserTest, MissingSettingsKeyIsNotCreated) {
+TEST_F(ScratchProxyTest, MissingSettingsKeyIsNotCreated) {
   EXPECT_FALSE(SetSystemProxy(platform_, log_, true, 10808));
   EXPECT_THAT(log_.LogSnapshot(), ElementsAre(kLogProxyKeyFailed));
   win::UniqueHkey key;

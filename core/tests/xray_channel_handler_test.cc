@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/tests/fake_platform.h"
+#include "core/tests/scratch_host.h"
 
 namespace core {
 namespace {
@@ -71,19 +72,9 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
   std::vector<std::string>& answers_;
 };
 
-class XrayChannelHandlerTest : public ::testing::Test {
+class XrayChannelHandlerTest : public ScratchHostTest {
  protected:
-  XrayChannelHandlerTest() {
-    const fs::path shipped = folder_ / "data" / "flutter_assets" / "assets" /
-                             "xray" / "windows" / "xray.exe";
-    fs::create_directories(shipped.parent_path());
-    std::ofstream(shipped) << "core";
-    platform_.moduleFileName = (folder_ / "client.exe").wstring();
-  }
-  ~XrayChannelHandlerTest() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
+  XrayChannelHandlerTest() { PlaceShippedCore("core"); }
 
   // The one answer to `method`, or every answer when there is not one.
   std::string Call(const std::string& method,
@@ -110,17 +101,6 @@ class XrayChannelHandlerTest : public ::testing::Test {
     return writes;
   }
 
-  std::string ConfigText() const {
-    std::ostringstream text;
-    text << std::ifstream(folder_ / "xray" / "config.json", std::ios::binary)
-                .rdbuf();
-    return text.str();
-  }
-
-  const fs::path folder_ =
-      fs::temp_directory_path() /
-      ("zv-channel-" + std::to_string(std::random_device()()));
-  FakePlatform platform_;
   CoreManager manager_{platform_};
 };
 
@@ -153,7 +133,7 @@ TEST_F(XrayChannelHandlerTest, StartTakesEachArgumentOnlyWithItsExactType) {
   for (auto& c : cases) {
     platform_.calls.clear();
     EXPECT_EQ(Call("startXray", std::move(c.arguments)), "success none");
-    EXPECT_EQ(ConfigText(), c.config);
+    EXPECT_EQ(FileText(core_ / "config.json"), c.config);
     EXPECT_EQ(ProxyWrites().substr(0, c.writes.size()), c.writes);
   }
   platform_.exitCode = 1;
