@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/comparison.h"
+#include "bench/content.h"
 #include "bench/msgpack_peer.h"
 #include "codec/byte_streams.h"
 #include "codec/encodable_value.h"
@@ -33,29 +34,6 @@ using flutter::StandardMethodCodec;
 
 const StandardMethodCodec& Codec() {
   return StandardMethodCodec::GetInstance();
-}
-
-EncodableValue PersianLogLines() {
-  const char* const kLines[] = {
-      "هسته Xray با موفقیت اجرا شد",
-      "پروکسی سیستم روی پورت محلی فعال شد",
-      "در حال دریافت آخرین نسخه هسته از مخزن رسمی",
-      "هسته متوقف شد و پروکسی سیستم غیرفعال شد",
-  };
-  EncodableList lines;
-  lines.reserve(10000);
-  for (int i = 0; i < 10000; ++i) {
-    lines.emplace_back("[" + std::to_string(i) + "] " + kLines[i % 4]);
-  }
-  return EncodableValue(std::move(lines));
-}
-
-std::vector<std::string> AsStrings(const EncodableValue& lines) {
-  std::vector<std::string> strings;
-  for (const EncodableValue& line : std::get<EncodableList>(lines)) {
-    strings.push_back(std::get<std::string>(line));
-  }
-  return strings;
 }
 
 std::string StartXrayConfig() {
@@ -137,8 +115,8 @@ EncodableValue Deserialize(const std::vector<uint8_t>& bytes) {
 }
 
 void BM_GetLogsEnvelopeEncode(benchmark::State& state) {
-  const EncodableValue lines = PersianLogLines();
-  const std::vector<std::string> peer_lines = AsStrings(lines);
+  const std::vector<std::string> peer_lines = bench::PersianLogLines();
+  const EncodableValue lines = bench::AsList(peer_lines);
   RunCase(
       state, Codec().EncodeSuccessEnvelope(&lines)->size(),
       [&] { return Codec().EncodeSuccessEnvelope(&lines); },
@@ -146,7 +124,7 @@ void BM_GetLogsEnvelopeEncode(benchmark::State& state) {
 }
 
 void BM_GetLogsEnvelopeDecode(benchmark::State& state) {
-  const EncodableValue lines = PersianLogLines();
+  const EncodableValue lines = bench::AsList(bench::PersianLogLines());
   const auto envelope = Codec().EncodeSuccessEnvelope(&lines);
   const peer::Bytes peer_bytes = peer::Pack(lines);
   RunCase(

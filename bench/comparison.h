@@ -10,10 +10,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
-#include <string>
 #include <vector>
 
 namespace bench {
@@ -41,47 +41,77 @@ double BatchSecondsPerRun(Run& run) {
   return elapsed / static_cast<double>(runs);
 }
 
-struct Timings {
-  double ours = 1e9;
-  double peer = 1e9;
-  double copy = 1e9;
-};
-
-// The best seconds per run of each, from ten rounds of one batch each: the
-// three take turns, so that a disturbance on the machine meets all alike
-// and only undisturbed batches count.
-template <typename Ours, typename Peer>
-Timings Compare(Ours& ours, Peer& peer, size_t message_size) {
-  std::vector<uint8_t> source(message_size, 0x5A), target(message_size);
-  auto copy = [&] {
-    std::memcpy(target.data(), source.data(), message_size);
-    return target.data();
-  };
-  Timings best;
+// The best seconds per run of each, from ten rounds of one batch each: they
+// take turns, so that a disturbance on the machine meets all alike and only
+// undisturbed batches count.
+template <typename... Runs>
+std::array<double, sizeof...(Runs)> BestSecondsPerRun(Runs&... runs) {
+  std::array<double, sizeof...(Runs)> best;
+  best.fill(1e9);
   for (int round = 0; round < 10; ++round) {
-    best.ours = std::min(best.ours, BatchSecondsPerRun(ours));
-    best.peer = std::min(best.peer, BatchSecondsPerRun(peer));
-    best.copy = std::min(best.copy, BatchSecondsPerRun(copy));
+    size_t index = 0;
+    ((best[index] = std::min(best[index], BatchSecondsPerRun(runs)), ++index),
+     ...);
   }
   return best;
 }
 
-// Runs `ours` in the library's loop and adds the two ratios. They are
-// measured once per case, although the library calls a case several times:
-// each case's own closures make its own instantiation, with its own static.
-template <typename Ours, typename Peer>
-void RunCase(benchmark::State& state, size_t message_size, Ours ours,
-             Peer peer) {
+// A plain copy of `size` bytes between two buffers that stay in place.
+class Copy {
+ public:
+  explicit Copy(size_t size) : source_(size, 0x5A), target_(size) {}
+  uint8_t* operator()() {
+    std::memcpy(target_.data(), source_.data(), source_.size());
+    return target_.data();
+  }
+
+ private:
+  std::vector<uint8_t> source_, target_;
+};
+
+// Runs `ours` in the library's loop, for the library's own columns.
+template <typename Ours>
+void RunLoop(benchmark::State& state, size_t message_size, Ours& ours) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(ours());
     benchmark::ClobberMemory();
   }
-  static const Timings timings = Compare(ours, peer, message_size);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(message_size));
-  state.counters["x_memcpy"] = timings.ours / timings.copy;
-  state.counters["x_peer"] = timings.peer / timings.ours;
   state.counters["message_bytes"] = static_cast<double>(message_size);
+}
+
+// The ratios are measured once per case, although the library calls a case
+// several times: each case's own closures make its own instantiation, with
+// its own static.
+template <typename Ours, typename Peer>
+void RunCase(benchmark::State& state, size_t message_size, Ours ours,
+             Peer peer) {
+  RunLoop(state, message_size, ours);
+  static const auto best = [&] {
+    Copy copy(message_size);
+    return BestSecondsPerRun(ours, peer, copy);
+  }();
+  state.counters["x_memcpy"] = best[0] / best[2];
+  state.counters["x_peer"] = best[1] / best[0];
+}
+
+// A whole channel call, whose peer is msgpack-c decoding the call and
+// encoding the reply: also the time per call ("call_ns") and how much of it
+// lies beyond our codec doing the same ("beyond_codec_ns"); `message_size`
+// counts the call's bytes and the reply's.
+template <typename Ours, typename Peer, typename Codec>
+void RunCallCase(benchmark::State& state, size_t message_size, Ours ours,
+                 Peer peer, Codec codec) {
+  RunLoop(state, message_size, ours);
+  static const auto best = [&] {
+    Copy copy(message_size);
+    return BestSecondsPerRun(ours, peer, copy, codec);
+  }();
+  state.counters["x_memcpy"] = best[0] / best[2];
+  state.counters["x_peer"] = best[1] / best[0];
+  state.counters["call_ns"] = best[0] * 1e9;
+  state.counters["beyond_codec_ns"] = (best[0] - best[3]) * 1e9;
 }
 
 }  // namespace bench

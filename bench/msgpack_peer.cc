@@ -96,6 +96,11 @@ bool KeyIs(const msgpack_object& key, const char* name) {
          std::memcmp(key.via.str.ptr, name, length) == 0;
 }
 
+void PackLines(const std::vector<std::string>& lines, msgpack_packer* packer) {
+  msgpack_pack_array(packer, lines.size());
+  for (const std::string& line : lines) PackString(line, packer);
+}
+
 }  // namespace
 
 Buffer::Buffer() {
@@ -118,8 +123,7 @@ Bytes Pack(const EncodableValue& value) {
 
 Buffer EncodeLines(const std::vector<std::string>& lines) {
   Buffer buffer;
-  msgpack_pack_array(buffer.packer(), lines.size());
-  for (const std::string& line : lines) PackString(line, buffer.packer());
+  PackLines(lines, buffer.packer());
   return buffer;
 }
 
@@ -170,6 +174,40 @@ StartXrayCall DecodeStartXray(const Bytes& bytes) {
     }
   }
   return call;
+}
+
+Buffer EncodeCall(const std::string& method) {
+  Buffer buffer;
+  PackString(method, buffer.packer());
+  msgpack_pack_nil(buffer.packer());
+  return buffer;
+}
+
+std::string DecodeCallMethod(const Bytes& bytes) {
+  size_t offset = 0;
+  std::string method = OwnedString(Unpacked(bytes, &offset).object());
+  const Unpacked arguments(bytes, &offset);
+  return method;
+}
+
+Buffer EncodeLinesReply(const std::vector<std::string>& lines) {
+  Buffer buffer;
+  msgpack_pack_uint8(buffer.packer(), 0);
+  PackLines(lines, buffer.packer());
+  return buffer;
+}
+
+// The keys in the order our codec writes them (ascending bytes).
+Buffer EncodeRatesReply(double up_kbps, double down_kbps) {
+  Buffer buffer;
+  msgpack_packer* packer = buffer.packer();
+  msgpack_pack_uint8(packer, 0);
+  msgpack_pack_map(packer, 2);
+  msgpack_pack_str_with_body(packer, "downKbps", 8);
+  msgpack_pack_double(packer, down_kbps);
+  msgpack_pack_str_with_body(packer, "upKbps", 6);
+  msgpack_pack_double(packer, up_kbps);
+  return buffer;
 }
 
 Tree::Tree(const Bytes& bytes) {

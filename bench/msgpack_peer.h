@@ -58,6 +58,15 @@ Buffer EncodeStartXray(const StartXrayCall& call);
 // Decodes into owned strings.
 StartXrayCall DecodeStartXray(const Bytes& bytes);
 
+// A call with no arguments: the method name, then nil.
+Buffer EncodeCall(const std::string& method);
+// The method name, owned; the arguments are read and dropped.
+std::string DecodeCallMethod(const Bytes& bytes);
+// Success replies: 0, then the result (as the lines above; a map of the two
+// traffic rates).
+Buffer EncodeLinesReply(const std::vector<std::string>& lines);
+Buffer EncodeRatesReply(double up_kbps, double down_kbps);
+
 // msgpack-c's own value tree, which owns its nodes and refers to the input
 // for strings and byte blocks: its counterpart of our value tree.
 class Tree {

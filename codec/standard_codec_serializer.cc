@@ -646,7 +646,7 @@ class ByteBufferSink {
 
  private:
   static constexpr size_t kBlockBytes = 1024;  // more than a short string
-  static constexpr size_t kRoomStep = 1024;
+  static constexpr size_t kMinRoomStep = 64;
 
   // `count` bytes at the end of what is written, now counted as written.
   uint8_t* Room(size_t count) {
@@ -655,11 +655,13 @@ class ByteBufferSink {
     written_ += count;
     return room;
   }
-  // Room for `count` bytes, and for the next small pieces as far as the
-  // reserved capacity goes.
+  // Room for `count` bytes, and for the next small pieces: an eighth more
+  // than is written so far, so that zeroing ahead stays a small share of the
+  // work and the steps few, as far as the reserved capacity goes.
   void Grow(size_t count) {
+    const size_t step = std::max(kMinRoomStep, written_ / 8);
     const size_t spare = buffer_.capacity() - written_;
-    buffer_.resize(written_ + std::max(count, std::min(kRoomStep, spare)));
+    buffer_.resize(written_ + std::max(count, std::min(step, spare)));
   }
   void AppendBlock(const void* source, size_t count) {
     const auto* bytes = static_cast<const uint8_t*>(source);

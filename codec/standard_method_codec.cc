@@ -14,6 +14,15 @@ namespace {
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// Most replies and calls are short: starting with room for one lets it be
+// written in one allocation. A longer one grows once, when its value is
+// written, to the room that value needs.
+std::unique_ptr<std::vector<uint8_t>> NewMessage() {
+  auto message = std::make_unique<std::vector<uint8_t>>();
+  message->reserve(128);
+  return message;
+}
+
 // Writes `value`, or a null value when there is none. Never through a
 // temporary copy: a result such as the whole activity log can be large.
 void WriteValueOrNull(const StandardCodecSerializer& serializer,
@@ -71,7 +80,7 @@ StandardMethodCodec::DecodeMethodCallInternal(const uint8_t* message,
 std::unique_ptr<std::vector<uint8_t>>
 StandardMethodCodec::EncodeMethodCallInternal(
     const MethodCall<EncodableValue>& method_call) const {
-  auto message = std::make_unique<std::vector<uint8_t>>();
+  auto message = NewMessage();
   ByteBufferStreamWriter writer(message.get());
   serializer_->WriteValue(EncodableValue(method_call.method_name()), &writer);
   WriteValueOrNull(*serializer_, method_call.arguments(), &writer);
@@ -81,7 +90,7 @@ StandardMethodCodec::EncodeMethodCallInternal(
 std::unique_ptr<std::vector<uint8_t>>
 StandardMethodCodec::EncodeSuccessEnvelopeInternal(
     const EncodableValue* result) const {
-  auto envelope = std::make_unique<std::vector<uint8_t>>();
+  auto envelope = NewMessage();
   ByteBufferStreamWriter writer(envelope.get());
   writer.WriteByte(kSuccessEnvelope);
   WriteValueOrNull(*serializer_, result, &writer);
@@ -92,7 +101,7 @@ std::unique_ptr<std::vector<uint8_t>>
 StandardMethodCodec::EncodeErrorEnvelopeInternal(
     const std::string& error_code, const std::string& error_message,
     const EncodableValue* error_details) const {
-  auto envelope = std::make_unique<std::vector<uint8_t>>();
+  auto envelope = NewMessage();
   ByteBufferStreamWriter writer(envelope.get());
   writer.WriteByte(kErrorEnvelope);
   serializer_->WriteValue(EncodableValue(error_code), &writer);

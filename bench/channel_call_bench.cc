@@ -1,0 +1,123 @@
+// Whole channel calls: the message bytes of a call on "zorvane/xray" through
+// the messenger and the method channel to the dispatcher, which answers from
+// the core manager over the fake platform, and the reply bytes back to the
+// embedder double, which copies them as the engine would. The peer is
+// msgpack-c decoding the same call and encoding the same reply, codec work
+// alone; "beyond_codec_ns" is what the call costs beyond our codec doing the
+// same (the channel, the dispatcher, the log's copy, the fakes' records).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/comparison.h"
+#include "bench/content.h"
+#include "bench/msgpack_peer.h"
+#include "codec/encodable_value.h"
+#include "codec/method_call.h"
+#include "codec/standard_method_codec.h"
+#include "core/core_manager.h"
+#include "core/tests/fake_platform.h"
+#include "core/xray_channel_handler.h"
+#include "messaging/binary_messenger_impl.h"
+#include "messaging/method_channel.h"
+#include "messaging/tests/recording_embedder.h"
+
+namespace {
+
+using bench::RunCallCase;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+using flutter::MethodCall;
+using flutter::StandardMethodCodec;
+
+const StandardMethodCodec& Codec() {
+  return StandardMethodCodec::GetInstance();
+}
+
+// The host's channel as the host window opens it, on the embedder double.
+class Channel {
+ public:
+  Channel() {
+    channel_.SetMethodCallHandler(core::XrayChannelHandler(manager_));
+    platform_.rows = {{/*type=*/6, /*operStatus=*/5, 0, 0}};
+  }
+
+  core::ActivityLog& log() { return manager_.log(); }
+
+  // The reply's size. Between calls the interface counters and the clock
+  // move on, so that the rates are worked out afresh; the fakes' records
+  // are cleared, or they would grow with every call.
+  size_t Call(const std::vector<uint8_t>& message) {
+    platform_.tick += 1000;
+    platform_.rows[0].inOctets += 125000;
+    platform_.rows[0].outOctets += 25000;
+    recording_embedder::DeliverMessage(name_, message);
+    recording_embedder::State& embedder = recording_embedder::Embedder();
+    const size_t size = embedder.responses.back().second->size();
+    embedder.responses.clear();
+    embedder.calls.clear();
+    platform_.calls.clear();
+    return size;
+  }
+
+ private:
+  const std::string name_ = core::kXrayChannelName;
+  core::FakePlatform platform_;
+  core::CoreManager manager_{platform_};
+  flutter::BinaryMessengerImpl messenger_{recording_embedder::kMessenger};
+  flutter::MethodChannel channel_{&messenger_, name_, &Codec()};
+};
+
+std::vector<uint8_t> CallBytes(const std::string& method) {
+  return *Codec().EncodeMethodCall(MethodCall<>(method, nullptr));
+}
+
+// Our codec's own part of a call: decoding it and encoding its reply.
+size_t CodecPart(const std::vector<uint8_t>& call,
+                 const EncodableValue& reply) {
+  const auto decoded = Codec().DecodeMethodCall(call);
+  return decoded->method_name().size() +
+         Codec().EncodeSuccessEnvelope(&reply)->size();
+}
+
+void BM_GetTrafficStatsCall(benchmark::State& state) {
+  Channel channel;
+  const std::vector<uint8_t> call = CallBytes("getTrafficStats");
+  const peer::Bytes peer_call = peer::EncodeCall("getTrafficStats").Copy();
+  const EncodableValue rates(
+      EncodableMap{{"upKbps", 200.0}, {"downKbps", 1000.0}});
+  RunCallCase(
+      state, call.size() + channel.Call(call),
+      [&] { return channel.Call(call); },
+      [&] {
+        return peer::DecodeCallMethod(peer_call).size() +
+               peer::EncodeRatesReply(200.0, 1000.0).size();
+      },
+      [&] { return CodecPart(call, rates); });
+}
+
+void BM_GetLogsCall(benchmark::State& state) {
+  Channel channel;
+  const std::vector<std::string> lines = bench::PersianLogLines();
+  for (const std::string& line : lines) channel.log().AppendLog(line);
+  const std::vector<uint8_t> call = CallBytes("getLogs");
+  const peer::Bytes peer_call = peer::EncodeCall("getLogs").Copy();
+  const EncodableValue reply = bench::AsList(lines);
+  RunCallCase(
+      state, call.size() + channel.Call(call),
+      [&] { return channel.Call(call); },
+      [&] {
+        return peer::DecodeCallMethod(peer_call).size() +
+               peer::EncodeLinesReply(lines).size();
+      },
+      [&] { return CodecPart(call, reply); });
+}
+
+BENCHMARK(BM_GetTrafficStatsCall);
+BENCHMARK(BM_GetLogsCall);
+
+}  // namespace
