@@ -1,24 +1,16 @@
 #!/usr/bin/env python3
 """zorvane.exe as users get it: its resources and embedder imports, read from
-the bundle, and the host itself under Wine, run from a copy of the bundle
-and driven through the stand-in engine's driver connection. Unknown options
-go to unittest."""
+the bundle. The host itself is run under Wine by the end-to-end suite (e2e/).
+Unknown options go to unittest."""
 
 import argparse
 import os
 import re
-import shutil
-import signal
-import socket
 import subprocess
 import sys
-import time
 import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "standins", "flutter_windows"))
-import driver  # noqa: E402
 
 OPTIONS = None
 
@@ -97,143 +89,9 @@ class ExecutableTest(unittest.TestCase):
         self.assertEqual(imported, declared)
 
 
-def wine(folder, *arguments):
-    return [OPTIONS.wine_run, OPTIONS.prefix,
-            os.path.join(folder, "zorvane.exe")] + list(arguments)
-
-
-def fresh_copy(name, without=None):
-    """A scratch copy of the bundle, so that a run never changes the bundle."""
-    folder = os.path.join(OPTIONS.scratch, name)
-    shutil.rmtree(folder, ignore_errors=True)
-    shutil.copytree(OPTIONS.bundle, folder)
-    if without:
-        shutil.rmtree(os.path.join(folder, without))
-    return folder
-
-
-def window_viewable(title, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        info = subprocess.run(["xwininfo", "-name", title],
-                              capture_output=True, text=True).stdout
-        if "Map State: IsViewable" in info:
-            return True
-        time.sleep(0.2)
-    return False
-
-
-class HostTest(unittest.TestCase):
-    """One run of the host: shown after its first frame, serving the core
-    channel, exiting 0 when its window is closed."""
-
-    @classmethod
-    def setUpClass(cls):
-        folder = fresh_copy("host")
-        host = driver.HostProcess(wine(folder, "a", "b c", ""))
-        try:
-            with driver.Driver(host.port, timeout=30) as connection:
-                cls.shown = window_viewable("zorvane", 30)
-                cls.get_logs = connection.send(
-                    "zorvane/xray", driver.encode_method_call("getLogs"))
-                cls.transcript = connection.transcript()
-                connection.close_window()
-        finally:
-            cls.exit_code = host.wait(60)
-            host.kill()
-
-    def test_window_shown_by_the_first_frame(self):
-        self.assertIn("frame 1 drawn, next-frame callback run", self.transcript)
-        self.assertTrue(self.shown, "no viewable window titled zorvane")
-
-    def test_arguments_reach_the_engine_as_given(self):
-        self.assertIn('arguments ["a", "b c", "", "--driver-port=0"]',
-                      self.transcript)
-
-    def test_get_logs_answers_an_empty_list(self):
-        # Success envelope, list type code, size 0.
-        self.assertEqual((self.get_logs.kind, self.get_logs.data),
-                         ("reply", bytes([0x00, 0x0C, 0x00])))
-
-    def test_closing_the_window_exits_0(self):
-        self.assertEqual(self.exit_code, 0)
-
-
-class MissingDataTest(unittest.TestCase):
-    def test_exits_1_with_the_view_controller_message(self):
-        folder = fresh_copy("no-data", without="data")
-        run = subprocess.run(wine(folder), stdin=subprocess.DEVNULL,
-                             capture_output=True, timeout=120)
-        self.assertEqual(run.returncode, 1)
-        self.assertIn(b"Failed to create view controller.", run.stderr)
-
-
-INTERNET_SETTINGS = ("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion"
-                     "\\Internet Settings")
-
-
-def proxy_enabled():
-    query = subprocess.run(
-        [OPTIONS.wine_run, OPTIONS.prefix, "reg", "query", INTERNET_SETTINGS,
-         "/v", "ProxyEnable"], capture_output=True, text=True, timeout=60)
-    value = re.search(r"ProxyEnable\s+REG_DWORD\s+0x(\d+)", query.stdout)
-    return value is not None and int(value.group(1), 16) != 0
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def end_cores_in(folder):
-    """The core outlives the host by design; end the one this test started,
-    known by its folder."""
-    core = os.path.join(folder, "xray", "xray.exe").encode()
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as cmdline:
-                if core.replace(b"/", b"\\") in cmdline.read().replace(
-                        b"/", b"\\"):
-                    os.kill(int(pid), signal.SIGKILL)
-        except OSError:
-            pass
-
-
-class SessionEndTest(unittest.TestCase):
-    """Windows ends the session while the core runs: the system proxy must
-    not stay pointed at a core that dies with the session."""
-
-    def test_session_end_switches_the_proxy_off(self):
-        folder = fresh_copy("session-end")
-        port = free_port()
-        config = '{"inbounds": [{"protocol": "socks", "port": %d}]}' % port
-        host = driver.HostProcess(wine(folder))
-        try:
-            with driver.Driver(host.port, timeout=30) as connection:
-                started = connection.call(
-                    "zorvane/xray", "startXray",
-                    {"config": config, "localPort": port})
-                self.assertEqual(started, ("success", None))
-                self.assertTrue(proxy_enabled())
-                # Wine sends WM_QUERYENDSESSION and WM_ENDSESSION to the
-                # windows of every process in the prefix.
-                subprocess.run(["wineboot", "--end-session"], timeout=60,
-                               env=dict(os.environ, WINEPREFIX=OPTIONS.prefix),
-                               check=True)
-                self.assertFalse(proxy_enabled())
-        finally:
-            host.kill()
-            end_cores_in(folder)
-
-
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ["--bundle", "--definitions", "--wine-run", "--prefix",
-                 "--scratch"]:
+    for name in ["--bundle", "--definitions"]:
         parser.add_argument(name, required=True)
     OPTIONS, rest = parser.parse_known_args()
-    if not os.environ.get("DISPLAY"):
-        sys.exit("shell_test: the host needs an X display; run it after "
-                 "`source scripts/wine-session BUILD_DIR`")
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
