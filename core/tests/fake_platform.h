@@ -34,6 +34,7 @@ class FakePlatform : public Platform {
   uint32_t exitCode = Process::kStillActive;
   bool exitCodeFails = false;
   int processesStarted = 0;
+  int processHandlesOpen = 0;  // Process objects not yet destroyed.
   // Downloads: the HRESULT, and the bytes written to the file on success.
   long downloadResult = 0;
   std::string downloadContent = "PK";
@@ -108,8 +109,13 @@ class FakePlatform : public Platform {
   class FakeProcess : public Process {
    public:
     FakeProcess(FakePlatform& platform, int number)
-        : platform_(platform), name_(std::to_wstring(number)) {}
-    ~FakeProcess() override { Record(L"CloseProcess"); }
+        : platform_(platform), name_(std::to_wstring(number)) {
+      ++platform_.processHandlesOpen;
+    }
+    ~FakeProcess() override {
+      --platform_.processHandlesOpen;
+      Record(L"CloseProcess");
+    }
     bool ExitCode(uint32_t* code) override {
       Record(L"ExitCode");
       if (platform_.exitCodeFails) return false;

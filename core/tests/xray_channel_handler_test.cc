@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -214,6 +215,51 @@ TEST_F(XrayChannelHandlerTest, EveryOtherMethodAnswersOnceAsItsRowSays) {
   };
   EXPECT_EQ(Call("updateXray"), "success none");
   EXPECT_EQ(Call("getXrayVersion"), "success latest");
+}
+
+// Every method under every fault the platform can show answers exactly once,
+// and no process handle is left open but the running core's.
+TEST_F(XrayChannelHandlerTest, EveryMethodUnderEveryFaultAnswersOnce) {
+  const std::function<void(FakePlatform&)> faults[] = {
+      [](FakePlatform&) {},
+      [](FakePlatform& p) { p.startFails = true; },
+      [](FakePlatform& p) { p.exitCode = 1; },
+      [](FakePlatform& p) { p.exitCodeFails = true; },
+      [](FakePlatform& p) { p.downloadResult = -1; },
+      [](FakePlatform& p) { p.copyFails = true; },
+      [](FakePlatform& p) {
+        p.failing = L"ProxyServer";
+        p.sizeResult = 5;
+      },
+      [&](FakePlatform& p) {  // A file where the core folder belongs.
+        p.moduleFileName = (folder_ / "blocked" / "client.exe").wstring();
+      },
+  };
+  fs::create_directories(folder_ / "blocked");
+  std::ofstream(folder_ / "blocked" / "xray") << "not a folder";
+  const char* const methods[] = {
+      "checkXrayInstalled", "downloadXray",    "updateXray",
+      "getXrayVersion",     "startXray",       "setSystemProxy",
+      "startXray",          "stopXray",        "getLogs",
+      "getTrafficStats",    "getTrafficStats", "noSuchMethod"};
+  for (const auto& fault : faults) {
+    FakePlatform platform;
+    platform.moduleFileName = platform_.moduleFileName;
+    fault(platform);
+    CoreManager manager(platform);
+    const XrayChannelHandler handler(manager);
+    for (const char* method : methods) {
+      std::vector<std::string> answers;
+      handler(MethodCall<EncodableValue>(
+                  method, std::make_unique<EncodableValue>(EncodableMap{
+                              {Text("enabled"), EncodableValue(true)}})),
+              std::make_unique<RecordingResult>(answers));
+      EXPECT_EQ(answers.size(), 1u) << method;
+      EXPECT_EQ(platform.processHandlesOpen,
+                manager.process().processHandle ? 1 : 0)
+          << method;
+    }
+  }
 }
 
 TEST_F(XrayChannelHandlerTest, AnUnreachableCoreFolderStillGetsAnswers) {
