@@ -384,16 +384,5 @@ TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {
   EXPECT_EQ(ReadXrayVersion(manager_.layout()), "نامشخص");
 }
 
-TEST_F(CoreManagerTest, ABlockedCoreFolderFailsEveryOperationWithALine) {
-  std::ofstream(core_) << "a file where the folder belongs";
-  EXPECT_FALSE(manager_.CheckXrayInstalled());
-  EXPECT_FALSE(manager_.InstallShippedXray());
-  EXPECT_FALSE(manager_.DownloadXray(L"http://127.0.0.1/x.zip"));
-  EXPECT_THAT(
-      manager_.log().LogSnapshot(),
-      ElementsAre(kCopyFailed, kCopyFailed, "دانلود فایل Xray ناموفق بود"));
-  EXPECT_THAT(Actions(), IsEmpty());
-}
-
 }  // namespace
 }  // namespace core

