@@ -186,16 +186,6 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def connection_refused(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=5).close()
-    except ConnectionRefusedError:
-        return True
-    except OSError:
-        return False
-    return False
-
-
 class PageServer:
     """An HTTP server on 127.0.0.1 that answers every GET with one page."""
 
