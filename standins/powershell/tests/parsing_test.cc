@@ -1,0 +1,66 @@
+// The stand-in PowerShell's two parsers: the host's command line and the zip
+// entry names. The command lines the host builds are tested under Wine.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "standins/powershell/extraction_command.h"
+#include "standins/powershell/zip_entry_name.h"
+
+namespace powershell {
+namespace {
+
+TEST(ParsingTest, CommandLineGivesThePathsOrWhereAndWhyItStopped) {
+  const std::wstring head =
+      L"p -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Path ";
+  const std::wstring tail = L" -DestinationPath 'D:\\it''s' -Force\"";
+  const struct {
+    std::wstring line, archive;
+    std::string error;
+  } cases[] = {
+      // Any two quotes in a row are one, the second; any one opens or closes.
+      {head + L"\u2019a'\u2019b.ZIP\u201B" + tail, L"a\u2019b.ZIP", ""},
+      {head + L"'C:\\it's\\x.zip'" + tail, L"",
+       "expected a blank before -DestinationPath at character 76"},
+      {head + L"'C:\\x.zip' -DestinationPath 'C:\\d'\"", L"",
+       "expected a blank before -Force\" at character 103"},
+      {head + L"'C:\\[ab]\\x.zip'" + tail, L"",
+       "the archive path holds wildcard characters, which -Path would read "
+       "as a pattern"},
+      {head + L"'C:\\x.tar'" + tail, L"",
+       "the archive's extension is not .zip, the only format Expand-Archive "
+       "supports"},
+  };
+  for (const auto& c : cases) {
+    const ExtractionCommand command = ParseExtractionCommand(c.line);
+    EXPECT_EQ(command.error, c.error);
+    EXPECT_EQ(command.archive, c.archive);
+    EXPECT_EQ(command.destination, c.error.empty() ? L"D:\\it's" : L"");
+  }
+}
+
+TEST(ParsingTest, EntryNameLandsBelowTheDestinationOrIsRefused) {
+  // Reasons name the entry on one line whatever it holds.
+  const struct {
+    std::string name, want;  // where it lands, or a part of why it cannot
+  } cases[] = {
+      {"a\\b/", "folder a b."},         {"./.x//b..c", "file .x b..c."},
+      {"..a/nul-x", "file ..a nul-x."}, {"../a\nb", "\"../a?b\" refused"},
+      {"\\\\srv\\x", "absolute"},       {"C:evil", "forbids"},
+      {".. /evil", "dot or a blank"},   {"NUL", "device"},
+      {"a/Com1.txt", "device"},         {"caf\x82.txt", "UTF-8 flag"},
+      {".", "names no file"},           {"x.exe:stream", "forbids"},
+  };
+  for (const auto& c : cases) {
+    const EntryPath path = ParseEntryName(c.name, false);
+    std::string landing = path.is_folder ? "folder" : "file";
+    for (const std::string& part : path.components) landing += " " + part;
+    EXPECT_THAT(path.error.empty() ? landing + "." : path.error,
+                ::testing::HasSubstr(c.want))
+        << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace powershell
