@@ -247,12 +247,6 @@ TEST_F(CoreManagerTest, FailedStartsStartNothingAndSayWhy) {
          fs::remove(shipped_);
        },
        {kShippedMissing, kNotReady}},
-      {"core folder blocked",
-       [](const fs::path& core, FakePlatform&) {
-         fs::remove_all(core);
-         std::ofstream(core) << "a file where the folder belongs";
-       },
-       {kNotReady}},
       {"configuration unwritable",
        [](const fs::path& core, FakePlatform&) {
          fs::create_directories(core / "config.json");
