@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/traffic_stats.h"
 #include "core/version_file.h"
@@ -96,10 +98,10 @@ void StopXray(CoreManager& manager, const EncodableValue*, Result& result) {
 }
 
 void GetLogs(CoreManager& manager, const EncodableValue*, Result& result) {
+  std::vector<std::string> snapshot = manager.log().LogSnapshot();
   EncodableList lines;
-  for (std::string& line : manager.log().LogSnapshot()) {
-    lines.emplace_back(std::move(line));
-  }
+  lines.reserve(snapshot.size());
+  for (std::string& line : snapshot) lines.emplace_back(std::move(line));
   result.Success(EncodableValue(std::move(lines)));
 }
 
@@ -107,13 +109,17 @@ void GetTrafficStats(CoreManager& manager, const EncodableValue*,
                      Result& result) {
   const TrafficRates rates =
       GetTrafficStats(manager.platform(), manager.trafficSample());
-  result.Success(EncodableValue(EncodableMap{
-      {EncodableValue("upKbps"), EncodableValue(rates.upKbps)},
-      {EncodableValue("downKbps"), EncodableValue(rates.downKbps)}}));
+  // Emplaced rather than listed: an initializer list's entries would be
+  // copied into the map.
+  EncodableMap reply;
+  reply.emplace(EncodableValue("upKbps"), EncodableValue(rates.upKbps));
+  reply.emplace(EncodableValue("downKbps"), EncodableValue(rates.downKbps));
+  result.Success(EncodableValue(std::move(reply)));
 }
 
 struct Method {
-  const char* name;
+  // A view, so that most names are told apart by their length alone.
+  std::string_view name;
   void (*run)(CoreManager&, const EncodableValue* arguments, Result&);
 };
 
