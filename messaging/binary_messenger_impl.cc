@@ -67,7 +67,8 @@ void DispatchIncomingMessage(FlutterDesktopMessengerRef messenger,
   RunGuarded("the handler of an incoming message", [&] {
     auto response =
         std::make_shared<IncomingResponse>(messenger, message->response_handle);
-    BinaryReply reply = [response](const uint8_t* bytes, size_t size) {
+    BinaryReply reply = [response = std::move(response)](const uint8_t* bytes,
+                                                         size_t size) {
       response->Respond(bytes, size);
     };
     // Held for the call, so that a handler that replaces or removes its own
