@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/byte_streams.h"
+#include "codec/standard_method_codec.h"
 #include "testing/hex.h"
 #include "testing/stderr_capture.h"
 
@@ -20,32 +21,43 @@ using Lines = std::vector<std::string>;
 
 const char kShortRead[] = "Invalid read in StandardCodecByteStreamReader";
 
-const StandardCodecSerializer& Serializer() {
-  return StandardCodecSerializer::GetInstance();
-}
+const StandardCodecSerializer& kStandard =
+    StandardCodecSerializer::GetInstance();
 
-// Overrides nothing, but is not exactly the standard serializer, so it goes
-// through the streams' virtual operations, as the standard one does with
-// streams other than the memory ones. The two ways must agree on every byte,
-// value and report.
-class ThroughStreamOperations : public StandardCodecSerializer {};
+// Not exactly the standard serializer, so it goes through the streams'
+// virtual operations, as the standard one does with streams other than the
+// memory ones: the two ways must agree on every standard byte, value and
+// report. It also extends the codec: custom values travel as type code 128,
+// with no payload.
+class ThroughStreamOperations : public StandardCodecSerializer {
+ public:
+  void WriteValue(const EncodableValue& value,
+                  ByteStreamWriter* stream) const override {
+    if (std::holds_alternative<CustomEncodableValue>(value)) {
+      return stream->WriteByte(128);
+    }
+    StandardCodecSerializer::WriteValue(value, stream);
+  }
+  EncodableValue ReadValueOfType(uint8_t type,
+                                 ByteStreamReader* stream) const override {
+    return type == 128 ? EncodableValue("custom")
+                       : StandardCodecSerializer::ReadValueOfType(type, stream);
+  }
+};
 
-std::vector<const StandardCodecSerializer*> BothWays() {
-  static const ThroughStreamOperations through_stream_operations;
-  return {&Serializer(), &through_stream_operations};
-}
+const ThroughStreamOperations kExtended;
+const StandardCodecSerializer* const kBothWays[] = {&kStandard, &kExtended};
 
 // Appends `value` to `bytes`, which may already hold the start of a message.
 Bytes Encode(const EncodableValue& value, Bytes bytes = {},
-             const StandardCodecSerializer& serializer = Serializer()) {
+             const StandardCodecSerializer& serializer = kStandard) {
   ByteBufferStreamWriter writer(&bytes);
   serializer.WriteValue(value, &writer);
   return bytes;
 }
 
-EncodableValue Decode(
-    const Bytes& bytes,
-    const StandardCodecSerializer& serializer = Serializer()) {
+EncodableValue Decode(const Bytes& bytes,
+                      const StandardCodecSerializer& serializer = kStandard) {
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   return serializer.ReadValue(&reader);
 }
@@ -81,17 +93,18 @@ TEST(StandardCodecSerializerTest, EncodesAndDecodesWireVectors) {
       {std::vector<int64_t>{1},
        "0A 01 00 00 00 00 00 00 01 00 00 00 00 00 00 00"},
       {std::vector<float>{1.0f}, "0E 01 00 00 00 00 80 3F"},
+      {std::vector<double>{2.0},
+       "0B 01 00 00 00 00 00 00  00 00 00 00 00 00 00 40"},
       {EncodableList{EncodableValue(), true, false}, "0C 03 00 01 02"},
       {EncodableMap{{"b", 1}, {"a", 2}},
        "0D 02 07 01 61 03 02 00 00 00 07 01 62 03 01 00 00 00"},
       // The size form at its boundaries.
       {std::string(253, 'x'), "07 FD", 253},
       {std::string(254, 'x'), "07 FE FE 00", 254},
-      {std::string(300, 'x'), "07 FE 2C 01", 300},
       {std::string(65535, 'x'), "07 FE FF FF", 65535},
       {std::string(65536, 'x'), "07 FF 00 00 01 00", 65536},
   };
-  for (const StandardCodecSerializer* serializer : BothWays()) {
+  for (const StandardCodecSerializer* serializer : kBothWays) {
     for (const Row& row : rows) {
       Bytes bytes = Hex(row.hex);
       bytes.resize(bytes.size() + row.tail, 'x');
@@ -104,42 +117,33 @@ TEST(StandardCodecSerializerTest, EncodesAndDecodesWireVectors) {
 }
 
 // Padding counts from the first byte of the message, so every value must
-// survive any number of bytes before it. (The string is Persian in UTF-8.)
+// survive any number of bytes before it. (The string is Persian in UTF-8;
+// the list of 200 doubles is a block of its own when written.)
 TEST(StandardCodecSerializerTest, RoundTripsEveryAlternativeAtEveryOffset) {
-  const EncodableValue values[] = {
-      EncodableValue(),
-      true,
-      std::numeric_limits<int32_t>::min(),
-      std::numeric_limits<int64_t>::max(),
-      -0.25,
-      "\xD8\xA7\xD8\xAA\xD8\xB5\xD8\xA7\xD9\x84",
-      std::vector<uint8_t>{0, 255},
-      std::vector<int32_t>{-1, 7},
-      std::vector<int64_t>{std::numeric_limits<int64_t>::min()},
-      std::vector<double>{1e300, -0.0},
-      std::vector<float>{0.5f},
-      std::vector<double>{},
-      std::vector<double>(200, 1.5),  // a block of its own when written
-      std::string(2000, 'y'),
-      EncodableList{1, 2.5, "x", std::vector<float>{2.0f}},
+  using I32 = std::numeric_limits<int32_t>;
+  using I64 = std::numeric_limits<int64_t>;
+  const EncodableValue value = EncodableList{
+      EncodableList{EncodableValue(), true, I32::min(), I64::max(), -0.25,
+                    "\xD8\xA7\xD8\xAA\xD8\xB5\xD8\xA7\xD9\x84"},
+      EncodableList{std::vector<uint8_t>{0, 255}, std::vector<int32_t>{-1, 7},
+                    std::vector<int64_t>{I64::min()}, std::vector<float>{0.5f}},
+      EncodableList{std::vector<double>{1e300, -0.0}, std::vector<double>{},
+                    std::vector<double>(200, 1.5), std::string(2000, 'y')},
       EncodableMap{{1.5, std::vector<int64_t>{3}}, {"k", EncodableMap{}}}};
   for (size_t offset = 0; offset < 8; ++offset) {
-    for (const EncodableValue& value : values) {
-      const Bytes bytes = Encode(value, Bytes(offset, 0xAA));
-      EXPECT_EQ(Encode(value, Bytes(offset, 0xAA), *BothWays()[1]), bytes);
-      StderrCapture stderr_lines;
-      ByteBufferStreamReader reader(bytes.data(), bytes.size());
-      for (size_t i = 0; i < offset; ++i) reader.ReadByte();
-      EXPECT_EQ(Serializer().ReadValue(&reader), value)
-          << "offset " << offset << " index " << value.index();
-      EXPECT_EQ(reader.RemainingBytes(), 0u);
-      EXPECT_EQ(stderr_lines.Text(), "");
-    }
+    const Bytes bytes = Encode(value, Bytes(offset, 0xAA));
+    EXPECT_EQ(Encode(value, Bytes(offset, 0xAA), kExtended), bytes);
+    StderrCapture stderr_lines;
+    ByteBufferStreamReader reader(bytes.data(), bytes.size());
+    for (size_t i = 0; i < offset; ++i) reader.ReadByte();
+    EXPECT_EQ(kStandard.ReadValue(&reader), value) << "offset " << offset;
+    EXPECT_EQ(reader.RemainingBytes(), 0u);
+    EXPECT_EQ(stderr_lines.Text(), "");
     // Both sides could agree on the wrong padding, so check it directly.
-    const Bytes bytes = Encode(1.5, Bytes(offset, 0xAA));
     const size_t padding = (8 - (offset + 1) % 8) % 8;
-    EXPECT_EQ(bytes, Hex(Repeat("AA", offset) + "06 " + Repeat("00", padding) +
-                         "00 00 00 00 00 00 F8 3F"));
+    EXPECT_EQ(Encode(1.5, Bytes(offset, 0xAA)),
+              Hex(Repeat("AA", offset) + "06 " + Repeat("00", padding) +
+                  "00 00 00 00 00 00 F8 3F"));
   }
 }
 
@@ -147,11 +151,9 @@ TEST(StandardCodecSerializerTest, RoundTripsEveryAlternativeAtEveryOffset) {
 // A size the input cannot hold is refused with one report and no storage set
 // aside; the whole value is null and the rest of the input given up.
 TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
-  const auto too_large = [](const char* size) {
-    return std::string(
-               "Invalid size in StandardCodecSerializer::"
-               "ReadValueOfType: ") +
-           size + " is more than the remaining input can hold";
+  const auto too_large = [](const std::string& size) {
+    return "Invalid size in StandardCodecSerializer::ReadValueOfType: " + size +
+           " is more than the remaining input can hold";
   };
   const EncodableValue null;
   struct Row {
@@ -179,7 +181,7 @@ TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
       {"0D 03 00 00 00 00 00", null, {too_large("3")}},  // two bytes an entry
       {"0C 02 0C 02 00", null, {too_large("2")}},  // the outer list's need too
       {"0D 01 07 01 6B 0C 02 01 07 09 61", null, {too_large("9")}}};
-  for (const StandardCodecSerializer* serializer : BothWays()) {
+  for (const StandardCodecSerializer* serializer : kBothWays) {
     for (const Row& row : rows) {
       const Bytes bytes = Hex(row.hex);
       StderrCapture stderr_lines;
@@ -193,67 +195,52 @@ TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
   }
 }
 
+// Lists and maps nest at most 128 deep (the outermost is level 1). The
+// deepest input here would overflow the stack without the limit.
 TEST(StandardCodecSerializerTest, NestingBeyondTheLimit) {
-  const int limit = StandardCodecSerializer::kMaxNestingDepth;
-  const std::string too_deep =
-      "Invalid nesting in StandardCodecSerializer::ReadValueOfType: lists and "
-      "maps nested deeper than " +
-      std::to_string(limit);
-  for (const StandardCodecSerializer* serializer : BothWays()) {
-    EXPECT_EQ(Decode(Hex(Repeat("0C 01", limit) + "00"), *serializer),
-              Nested(limit));
-    // The deepest one would overflow the stack without the limit.
-    for (const Bytes& bytes : {Hex(Repeat("0C 01", limit + 1) + "00"),
-                               Hex(Repeat("0C 01", 200000) + "00"),
-                               Hex(Repeat("0D 01 00", limit + 1) + "00 00")}) {
+  const std::string deeper = "lists and maps nested deeper than 128";
+  for (const StandardCodecSerializer* serializer : kBothWays) {
+    EXPECT_EQ(Decode(Hex(Repeat("0C 01", 128) + "00"), *serializer),
+              Nested(128));
+    for (const Bytes& bytes :
+         {Hex(Repeat("0C 01", 129) + "00"), Hex(Repeat("0C 01", 200000) + "00"),
+          Hex(Repeat("0D 01 00", 129) + "00 00")}) {
       StderrCapture stderr_lines;
       EXPECT_TRUE(Decode(bytes, *serializer).IsNull());
-      EXPECT_EQ(stderr_lines.Lines(), Lines{too_deep});
+      EXPECT_EQ(stderr_lines.Lines(),
+                Lines{"Invalid nesting in StandardCodecSerializer::"
+                      "ReadValueOfType: " +
+                      deeper});
     }
-    // Written as null: two too-deep branches, one report, read back cleanly.
+    // Written as null: two too-deep branches, one report.
     StderrCapture stderr_lines;
-    const Bytes bytes =
-        Encode(EncodableList{Nested(limit), Nested(limit)}, {}, *serializer);
-    EXPECT_EQ(Decode(bytes), EncodableValue(EncodableList{Nested(limit - 1),
-                                                          Nested(limit - 1)}));
+    const std::string branch = Repeat("0C 01", 127) + "00 ";
+    EXPECT_EQ(Encode(EncodableList{Nested(128), Nested(128)}, {}, *serializer),
+              Hex("0C 02 " + branch + branch));
     EXPECT_EQ(stderr_lines.Lines(),
-              Lines{"Invalid nesting in StandardCodecSerializer::WriteValue: "
-                    "lists and maps nested deeper than " +
-                    std::to_string(limit) + " are written as null"});
+              Lines{"Invalid nesting in StandardCodecSerializer::WriteValue: " +
+                    deeper + " are written as null"});
   }
 }
 
-// A codec extension: custom values travel as type code 128, no payload.
-class ExtendedSerializer : public StandardCodecSerializer {
- public:
-  void WriteValue(const EncodableValue& value,
-                  ByteStreamWriter* stream) const override {
-    if (std::holds_alternative<CustomEncodableValue>(value)) {
-      return stream->WriteByte(128);
-    }
-    StandardCodecSerializer::WriteValue(value, stream);
-  }
-  EncodableValue ReadValueOfType(uint8_t type,
-                                 ByteStreamReader* stream) const override {
-    return type == 128 ? EncodableValue("custom")
-                       : StandardCodecSerializer::ReadValueOfType(type, stream);
-  }
-};
-
+// Nested values go through the serializer's virtual operations, so an
+// extension applies to them too, in messages as well.
 TEST(StandardCodecSerializerTest, CustomValuesNeedAnExtension) {
   const EncodableValue value(
       EncodableMap{{1, EncodableList{CustomEncodableValue(0)}}});
   StderrCapture stderr_lines;
   EXPECT_EQ(Encode(value), Hex("0D 01 03 01 00 00 00 0C 01 00"));
-  EXPECT_EQ(stderr_lines.Text(),
-            "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-            "Custom types require codec extensions.\n");
-  // The extension's overrides apply to nested values too.
-  const ExtendedSerializer extended;
+  EXPECT_EQ(stderr_lines.Lines(),
+            Lines{"Unhandled custom type in StandardCodecSerializer::"
+                  "WriteValue. Custom types require codec extensions."});
   const Bytes bytes = Hex("0D 01 03 01 00 00 00 0C 01 80");
-  EXPECT_EQ(Encode(value, {}, extended), bytes);
-  EXPECT_EQ(Decode(bytes, extended),
+  EXPECT_EQ(Encode(value, {}, kExtended), bytes);
+  EXPECT_EQ(Decode(bytes, kExtended),
             EncodableValue(EncodableMap{{1, EncodableList{"custom"}}}));
+  const StandardMethodCodec& codec =
+      StandardMethodCodec::GetInstance(&kExtended);
+  EXPECT_EQ(*codec.EncodeSuccessEnvelope(&value),
+            Hex("00 0D 01 03 01 00 00 00 0C 01 80"));
 }
 
 }  // namespace
