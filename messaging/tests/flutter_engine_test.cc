@@ -1,7 +1,5 @@
 #include "messaging/flutter_engine.h"
 
-#include <gmock/gmock.h>
-
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -15,17 +13,13 @@ namespace flutter {
 namespace {
 
 using recording_embedder::RunNextFrame;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 EngineProject ProjectWith(std::vector<std::string> arguments) {
-  EngineProject project;
-  project.assetsPath = L"data\\flutter_assets";
-  project.icuDataPath = L"data\\icudtl.dat";
-  project.aotLibraryPath = L"data\\app.so";
-  project.entrypointArguments = std::move(arguments);
-  return project;
+  return {L"data\\flutter_assets", L"data\\icudtl.dat", L"data\\app.so", "",
+          std::move(arguments)};
 }
+const std::string kFiles =
+    "data\\flutter_assets data\\icudtl.dat data\\app.so entry '' options 0 0";
 
 // Adds its destruction to the recorded calls when the last holder lets go.
 std::shared_ptr<void> DestructionProbe(const std::string& name) {
@@ -34,28 +28,25 @@ std::shared_ptr<void> DestructionProbe(const std::string& name) {
 
 using FlutterEngineTest = EmbedderTest;
 
-TEST_F(FlutterEngineTest, EngineIsCreatedFromTheProject) {
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{}, {"--a=1", "b", ""}}) {
-    SCOPED_TRACE(arguments.size());
-    recording_embedder::ResetEmbedder();
-    FlutterEngine engine(ProjectWith(arguments));
-    const recording_embedder::State& seen = Embedder();
-    EXPECT_EQ(seen.paths,
-              L"data\\flutter_assets|data\\icudtl.dat|data\\app.so");
-    EXPECT_EQ(seen.entrypoint, std::string());  // Empty text, not null.
-    EXPECT_EQ(seen.argc, static_cast<int32_t>(arguments.size()));
-    // No arguments: a null array rather than an empty one.
-    EXPECT_EQ(seen.arguments,
-              arguments.empty() ? std::nullopt : std::optional(arguments));
-    EXPECT_EQ(seen.engineOptions, std::make_pair(0, 0));
-  }
+// Alone, the wrapper owns the engine. The entry point is empty text rather
+// than null; no arguments, a null array.
+TEST_F(FlutterEngineTest, EngineIsCreatedFromTheProjectAndEndedByItsOwner) {
+  { FlutterEngine engine(ProjectWith({})); }
+  EXPECT_EQ(Embedder().engineProperties, kFiles + " argc 0 argv null");
+  EXPECT_EQ(Embedder().calls,
+            (Calls{"EngineCreate", "EngineGetMessenger", "EngineDestroy"}));
 }
 
-TEST_F(FlutterEngineTest, ViewControllerEndsTheEmbedderBeforeItsWrappers) {
+// One controller's life: its view, the top-level window's messages, the
+// next-frame callback (run once, only the latest, which may set the next),
+// exceptions stopped at the engine's boundary, and the embedder ended before
+// the wrappers.
+TEST_F(FlutterEngineTest, ViewControllerLife) {
+  const std::string kIn = "Error: Unhandled exception in ";
+  std::string ran;
+  StderrCapture cerr;
   {
-    FlutterViewController controller(560, 720, ProjectWith({}));
-    ASSERT_NE(controller.View(), nullptr);
+    FlutterViewController controller(560, 720, ProjectWith({"--a=1", "b", ""}));
     EXPECT_EQ(controller.View()->NativeWindow(),
               recording_embedder::kViewWindow);
     // The embedder answers only the messages it handled.
@@ -63,20 +54,51 @@ TEST_F(FlutterEngineTest, ViewControllerEndsTheEmbedderBeforeItsWrappers) {
               std::nullopt);
     Embedder().topLevelResult = 42;
     EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 1, 0, 0), 42);
-    controller.Engine()->SetNextFrameCallback(
+    FlutterEngine* engine = controller.Engine();
+    engine->SetNextFrameCallback([&] { ran += "dropped "; });
+    engine->SetNextFrameCallback([&, first = std::string("first ")] {
+      engine->SetNextFrameCallback([&] {
+        ran += "second";
+        throw std::runtime_error("in callback");
+      });
+      ran += first;  // Still there: taken out before it ran.
+    });
+    RunNextFrame();
+    RunNextFrame();
+    RunNextFrame();  // Nothing is pending any more.
+    engine->SetNextFrameCallback(
         [probe = DestructionProbe("next-frame callback destroyed")] {});
-    controller.Engine()->Messenger()->SetMessageHandler(
-        "c", [probe = DestructionProbe("handler destroyed")](
-                 const uint8_t*, size_t, BinaryReply) {});
+    BinaryMessenger& messenger = *engine->Messenger();
+    messenger.SetMessageHandler("c",
+                                [probe = DestructionProbe("handler destroyed")](
+                                    const uint8_t*, size_t, BinaryReply) {
+                                  throw std::runtime_error("in handler");
+                                });
+    messenger.Send("c", nullptr, 0, [](const uint8_t*, size_t) {
+      throw std::runtime_error("in reply");
+    });
+    DeliverMessage("c", {});
+    const auto pending = Embedder().pendingReplies.at(0);
+    pending.first(nullptr, 0, pending.second);
   }
-  EXPECT_EQ(Embedder().calls,
-            (Calls{"EngineCreate", "EngineGetMessenger",
-                   "ViewControllerCreate 560x720", "ViewControllerGetView",
-                   "ViewGetHWND", "ViewControllerHandleTopLevelWindowProc",
-                   "ViewControllerHandleTopLevelWindowProc",
-                   "EngineSetNextFrameCallback", "MessengerSetCallback c",
-                   "ViewControllerDestroy", "next-frame callback destroyed",
-                   "handler destroyed"}));
+  EXPECT_EQ(Embedder().engineProperties,
+            kFiles + " argc 3 argv '--a=1' 'b' ''");
+  EXPECT_EQ(ran, "first second");
+  EXPECT_EQ(cerr.Lines(),
+            (Lines{kIn + "the next-frame callback: in callback",
+                   kIn + "the handler of an incoming message: in handler",
+                   kIn + "the reply to a sent message: in reply"}));
+  EXPECT_EQ(
+      Embedder().calls,
+      (Calls{"EngineCreate", "EngineGetMessenger",
+             "ViewControllerCreate 560x720", "ViewControllerGetView",
+             "ViewGetHWND", "ViewControllerHandleTopLevelWindowProc",
+             "ViewControllerHandleTopLevelWindowProc",
+             "EngineSetNextFrameCallback", "EngineSetNextFrameCallback",
+             "EngineSetNextFrameCallback", "EngineSetNextFrameCallback",
+             "MessengerSetCallback c", "MessengerSendWithReply c",
+             "MessengerAddRef", "MessengerRelease", "ViewControllerDestroy",
+             "next-frame callback destroyed", "handler destroyed"}));
 }
 
 TEST_F(FlutterEngineTest, FailedViewControllerReportsOnceAndKeepsTheEngine) {
@@ -95,43 +117,6 @@ TEST_F(FlutterEngineTest, FailedViewControllerReportsOnceAndKeepsTheEngine) {
   // The embedder took the engine over: the wrapper never destroys it.
   EXPECT_EQ(Embedder().calls, (Calls{"EngineCreate", "EngineGetMessenger",
                                      "ViewControllerCreate 10x20"}));
-}
-
-TEST_F(FlutterEngineTest, NextFrameCallbackRunsOnceAndOnlyTheLatest) {
-  FlutterViewController controller(1, 1, ProjectWith({}));
-  FlutterEngine* engine = controller.Engine();
-  std::string ran;
-  engine->SetNextFrameCallback([&] { ran += "dropped "; });
-  engine->SetNextFrameCallback([&] {
-    ran += "first ";
-    engine->SetNextFrameCallback([&] { ran += "second"; });
-  });
-  RunNextFrame();
-  RunNextFrame();
-  RunNextFrame();  // Nothing is pending any more.
-  EXPECT_EQ(ran, "first second");
-}
-
-TEST_F(FlutterEngineTest, ExceptionsStopAtTheEngineBoundary) {
-  FlutterViewController controller(1, 1, ProjectWith({}));
-  BinaryMessenger& messenger = *controller.Engine()->Messenger();
-  messenger.SetMessageHandler("c", [](const uint8_t*, size_t, BinaryReply) {
-    throw std::runtime_error("in handler");
-  });
-  messenger.Send("c", nullptr, 0, [](const uint8_t*, size_t) {
-    throw std::runtime_error("in reply");
-  });
-  controller.Engine()->SetNextFrameCallback(
-      [] { throw std::runtime_error("in callback"); });
-  StderrCapture cerr;
-  DeliverMessage("c", {});
-  const auto pending = Embedder().pendingReplies.at(0);
-  pending.first(nullptr, 0, pending.second);
-  RunNextFrame();
-  // Each reported on its own line, none escaping into the embedder.
-  EXPECT_THAT(cerr.Lines(),
-              ElementsAre(HasSubstr("in handler"), HasSubstr("in reply"),
-                          HasSubstr("in callback")));
 }
 
 }  // namespace

@@ -1,54 +1,55 @@
 #include "messaging/tests/recording_embedder.h"
 
+#include <cwchar>
+#include <sstream>
+
 namespace recording_embedder {
 namespace {
-
-template <typename Handle>
-Handle FakeHandle(uintptr_t value) {
-  return reinterpret_cast<Handle>(value);
-}
 
 State state;
 
 // Records the call; a handle other than the one the double gave out counts
 // as a fault.
-template <typename Handle>
-void Record(const std::string& call, Handle handle, Handle expected) {
+void Record(const std::string& call, const void* handle, const void* given) {
   state.calls.push_back(call);
-  if (handle != expected) ++state.foreignHandleCalls;
+  if (handle != given) ++state.foreignHandleCalls;
+}
+
+// The paths are ASCII in the tests.
+std::string Narrow(const wchar_t* text) {
+  return std::string(text, text + std::wcslen(text));
+}
+
+std::string Quoted(const char* text) {
+  return text ? "'" + std::string(text) + "'" : "null";
 }
 
 }  // namespace
 
+// Made-up handles, never dereferenced.
+const auto kEngine = reinterpret_cast<FlutterDesktopEngineRef>(0x1000);
 const FlutterDesktopMessengerRef kMessenger =
-    FakeHandle<FlutterDesktopMessengerRef>(0x2000);
-const HWND kViewWindow = FakeHandle<HWND>(0x5000);
-const auto kEngine = FakeHandle<FlutterDesktopEngineRef>(0x1000);
-const auto kController = FakeHandle<FlutterDesktopViewControllerRef>(0x3000);
-const auto kView = FakeHandle<FlutterDesktopViewRef>(0x4000);
+    reinterpret_cast<FlutterDesktopMessengerRef>(0x2000);
+const auto kController =
+    reinterpret_cast<FlutterDesktopViewControllerRef>(0x3000);
+const auto kView = reinterpret_cast<FlutterDesktopViewRef>(0x4000);
+const HWND kViewWindow = reinterpret_cast<HWND>(0x5000);
 
 State& Embedder() { return state; }
 
 void ResetEmbedder() { state = State(); }
 
-uintptr_t DeliverMessage(const std::string& channel, const Bytes& message) {
-  static uintptr_t lastHandle = 0;
-  const uintptr_t handle = ++lastHandle;
-  FlutterDesktopMessage record{};
-  record.struct_size = sizeof(record);
-  record.channel = channel.c_str();
-  record.message = message.data();
-  record.message_size = message.size();
-  record.response_handle =
-      FakeHandle<const FlutterDesktopMessageResponseHandle*>(handle);
+void DeliverMessage(const std::string& channel, const Bytes& message) {
+  const FlutterDesktopMessage record{
+      sizeof(record), channel.c_str(), message.data(), message.size(),
+      reinterpret_cast<const FlutterDesktopMessageResponseHandle*>(
+          ++state.lastResponseHandle)};
   const auto registration = state.registrations.at(channel);
   registration.first(kMessenger, &record, registration.second);
-  return handle;
 }
 
 void RunNextFrame() {
-  const auto nextFrame = state.nextFrame;
-  state.nextFrame = {};
+  const auto nextFrame = std::exchange(state.nextFrame, {});
   if (nextFrame.first) nextFrame.first(nextFrame.second);
 }
 
@@ -59,20 +60,19 @@ using namespace recording_embedder;  // NOLINT: the double's own names.
 extern "C" {
 
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(
-    const FlutterDesktopEngineProperties* properties) {
+    const FlutterDesktopEngineProperties* p) {
   state.calls.push_back("EngineCreate");
-  state.paths = std::wstring(properties->assets_path) + L"|" +
-                properties->icu_data_path + L"|" + properties->aot_library_path;
-  if (properties->dart_entrypoint) {
-    state.entrypoint = properties->dart_entrypoint;
+  std::ostringstream text;
+  text << Narrow(p->assets_path) << " " << Narrow(p->icu_data_path) << " "
+       << Narrow(p->aot_library_path) << " entry " << Quoted(p->dart_entrypoint)
+       << " options " << p->engine_option_1 << " " << p->engine_option_2
+       << " argc " << p->dart_entrypoint_argc << " argv";
+  if (!p->dart_entrypoint_argv) text << " null";
+  for (int32_t i = 0; p->dart_entrypoint_argv && i < p->dart_entrypoint_argc;
+       ++i) {
+    text << " " << Quoted(p->dart_entrypoint_argv[i]);
   }
-  state.argc = properties->dart_entrypoint_argc;
-  if (properties->dart_entrypoint_argv) {
-    state.arguments.emplace(properties->dart_entrypoint_argv,
-                            properties->dart_entrypoint_argv + state.argc);
-  }
-  state.engineOptions = {properties->engine_option_1,
-                         properties->engine_option_2};
+  state.engineProperties = text.str();
   return kEngine;
 }
 
@@ -94,14 +94,10 @@ void FlutterDesktopEngineSetNextFrameCallback(
   state.nextFrame = {callback, user_data};
 }
 
-void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
-  Record("EngineReloadSystemFonts", engine, kEngine);
-}
-
+// Not called by the tests.
+void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef) {}
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
-    FlutterDesktopEngineRef engine, const char* plugin_name) {
-  Record(std::string("EngineGetPluginRegistrar ") + plugin_name, engine,
-         kEngine);
+    FlutterDesktopEngineRef, const char*) {
   return nullptr;
 }
 
@@ -166,21 +162,19 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger,
                                         FlutterDesktopMessageCallback callback,
                                         void* user_data) {
   Record(std::string("MessengerSetCallback ") + channel, messenger, kMessenger);
-  if (callback == nullptr) {
-    state.registrations.erase(channel);
-  } else {
-    state.registrations[channel] = {callback, user_data};
-  }
+  state.registrations.erase(channel);
+  if (callback) state.registrations[channel] = {callback, user_data};
 }
 
 void FlutterDesktopMessengerSendResponse(
     FlutterDesktopMessengerRef messenger,
     const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
-    size_t data_length) {
-  Record("MessengerSendResponse", messenger, kMessenger);
-  std::optional<Bytes> bytes;
-  if (data != nullptr) bytes.emplace(data, data + data_length);
-  state.responses.emplace_back(reinterpret_cast<uintptr_t>(handle), bytes);
+    size_t size) {
+  Record("MessengerSendResponse " +
+             std::to_string(reinterpret_cast<uintptr_t>(handle)),
+         messenger, kMessenger);
+  state.responses.push_back(data ? std::optional(Bytes(data, data + size))
+                                 : std::nullopt);
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(
@@ -198,7 +192,7 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(
     FlutterDesktopMessengerRef messenger) {
   Record("MessengerLock", messenger, kMessenger);
-  if (state.lockReturnsNothing) return nullptr;
+  if (!state.messengerAvailable) return nullptr;
   ++state.locksHeld;
   return messenger;
 }

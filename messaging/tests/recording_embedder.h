@@ -16,37 +16,30 @@
 namespace recording_embedder {
 
 using Bytes = std::vector<uint8_t>;
-// A response's handle and bytes; none stands for null bytes.
-using Response = std::pair<uintptr_t, std::optional<Bytes>>;
 
 extern const FlutterDesktopMessengerRef kMessenger;
 extern const HWND kViewWindow;
 
 struct State {
-  // How the double answers.
+  // How the double answers. An unavailable messenger also locks as null.
   bool viewControllerCreationFails = false;
   bool sendWithReplyAccepted = true;
   bool messengerAvailable = true;
-  bool lockReturnsNothing = false;
   std::optional<LRESULT> topLevelResult;  // Handled when present.
 
   // Each call as its name without "FlutterDesktop", plus " <channel>" for
-  // messenger calls that name one.
+  // messenger calls that name one and " <handle>" for responses.
   std::vector<std::string> calls;
   int foreignHandleCalls = 0;   // Calls with a handle the double never gave.
   int messengerReferences = 0;  // AddRef calls minus Release calls.
   int locksHeld = 0;            // Lock calls minus Unlock calls.
-
-  // The engine properties, copied; none stands for a null pointer.
-  std::wstring paths;  // Assets, ICU data and AOT library, joined by "|".
-  std::optional<std::string> entrypoint;
-  int32_t argc = -1;
-  std::optional<std::vector<std::string>> arguments;
-  std::pair<int32_t, int32_t> engineOptions{-1, -1};
+  // The engine properties: paths, entry point, options and arguments.
+  std::string engineProperties;
 
   std::map<std::string, std::pair<FlutterDesktopMessageCallback, void*>>
       registrations;
-  std::vector<Response> responses;
+  uintptr_t lastResponseHandle = 0;
+  std::vector<std::optional<Bytes>> responses;  // None: null bytes.
   std::vector<std::pair<FlutterDesktopBinaryReply, void*>> pendingReplies;
   std::pair<FlutterDesktopOnNextFrameCallback, void*> nextFrame;
 };
@@ -55,8 +48,8 @@ State& Embedder();
 void ResetEmbedder();
 
 // Delivers a message to the channel's registered callback, as the engine
-// would; returns the response handle it carried.
-uintptr_t DeliverMessage(const std::string& channel, const Bytes& message);
+// would, with the response handle 1 for the test's first message, 2 next...
+void DeliverMessage(const std::string& channel, const Bytes& message);
 // Runs the pending next-frame callback once, if any.
 void RunNextFrame();
 

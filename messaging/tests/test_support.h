@@ -13,9 +13,9 @@
 using recording_embedder::Bytes;
 using recording_embedder::DeliverMessage;
 using recording_embedder::Embedder;
-using recording_embedder::Response;
 using testing_support::StderrCapture;
 using Calls = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 // Starts every test with a fresh embedder and ends it by checking that the
 // messenger's references and lock are back where they were and that no
