@@ -1,12 +1,15 @@
-#include "codec/standard_codec_serializer.h"
-
+// The encodable values, the standard message codec and the method codec,
+// checked against wire bytes written out by hand.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "codec/byte_streams.h"
+#include "codec/standard_codec_serializer.h"
 #include "codec/standard_method_codec.h"
 #include "testing/hex.h"
 #include "testing/stderr_capture.h"
@@ -20,6 +23,7 @@ using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
 const char kShortRead[] = "Invalid read in StandardCodecByteStreamReader";
+const char kInvalidCall[] = "Invalid method call; method name is not a string.";
 
 const StandardCodecSerializer& kStandard =
     StandardCodecSerializer::GetInstance();
@@ -77,12 +81,7 @@ EncodableValue Nested(int depth) {
 }
 
 TEST(StandardCodecSerializerTest, EncodesAndDecodesWireVectors) {
-  // `tail`: that many bytes 'x' follow the bytes given.
-  struct Row {
-    EncodableValue value;
-    std::string hex;
-    size_t tail = 0;
-  } rows[] = {
+  const std::pair<EncodableValue, std::string> rows[] = {
       {int32_t{1}, "03 01 00 00 00"},
       {int64_t{-2}, "04 FE FF FF FF FF FF FF FF"},
       {1.5, "06 00 00 00 00 00 00 00  00 00 00 00 00 00 F8 3F"},
@@ -99,19 +98,18 @@ TEST(StandardCodecSerializerTest, EncodesAndDecodesWireVectors) {
       {EncodableMap{{"b", 1}, {"a", 2}},
        "0D 02 07 01 61 03 02 00 00 00 07 01 62 03 01 00 00 00"},
       // The size form at its boundaries.
-      {std::string(253, 'x'), "07 FD", 253},
-      {std::string(254, 'x'), "07 FE FE 00", 254},
-      {std::string(65535, 'x'), "07 FE FF FF", 65535},
-      {std::string(65536, 'x'), "07 FF 00 00 01 00", 65536},
+      {std::string(253, 'x'), "07 FD " + Repeat("78", 253)},
+      {std::string(254, 'x'), "07 FE FE 00 " + Repeat("78", 254)},
+      {std::string(65535, 'x'), "07 FE FF FF " + Repeat("78", 65535)},
+      {std::string(65536, 'x'), "07 FF 00 00 01 00 " + Repeat("78", 65536)},
   };
   for (const StandardCodecSerializer* serializer : kBothWays) {
-    for (const Row& row : rows) {
-      Bytes bytes = Hex(row.hex);
-      bytes.resize(bytes.size() + row.tail, 'x');
+    for (const auto& [value, hex] : rows) {
+      const Bytes bytes = Hex(hex);
       StderrCapture stderr_lines;
-      EXPECT_EQ(Encode(row.value, {}, *serializer), bytes) << row.hex;
-      EXPECT_EQ(Decode(bytes, *serializer), row.value) << row.hex;
-      EXPECT_EQ(stderr_lines.Text(), "") << row.hex;
+      EXPECT_EQ(Encode(value, {}, *serializer), bytes) << hex.substr(0, 20);
+      EXPECT_EQ(Decode(bytes, *serializer), value) << hex.substr(0, 20);
+      EXPECT_EQ(stderr_lines.Text(), "") << hex.substr(0, 20);
     }
   }
 }
@@ -120,13 +118,11 @@ TEST(StandardCodecSerializerTest, EncodesAndDecodesWireVectors) {
 // survive any number of bytes before it. (The string is Persian in UTF-8;
 // the list of 200 doubles is a block of its own when written.)
 TEST(StandardCodecSerializerTest, RoundTripsEveryAlternativeAtEveryOffset) {
-  using I32 = std::numeric_limits<int32_t>;
-  using I64 = std::numeric_limits<int64_t>;
   const EncodableValue value = EncodableList{
-      EncodableList{EncodableValue(), true, I32::min(), I64::max(), -0.25,
+      EncodableList{EncodableValue(), true, INT32_MIN, INT64_MAX, -0.25,
                     "\xD8\xA7\xD8\xAA\xD8\xB5\xD8\xA7\xD9\x84"},
       EncodableList{std::vector<uint8_t>{0, 255}, std::vector<int32_t>{-1, 7},
-                    std::vector<int64_t>{I64::min()}, std::vector<float>{0.5f}},
+                    std::vector<int64_t>{INT64_MIN}, std::vector<float>{0.5f}},
       EncodableList{std::vector<double>{1e300, -0.0}, std::vector<double>{},
                     std::vector<double>(200, 1.5), std::string(2000, 'y')},
       EncodableMap{{1.5, std::vector<int64_t>{3}}, {"k", EncodableMap{}}}};
@@ -179,6 +175,7 @@ TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
       {"0C FF FF FF FF FF 00", null, {too_large("4294967295")}},
       {"0B 02 00 00 00 00 00 00 01 02 03", null, {too_large("2")}},
       {"0D 03 00 00 00 00 00", null, {too_large("3")}},  // two bytes an entry
+      {"0C 02 07 01 61", null, {too_large("1")}},  // the next element's byte
       {"0C 02 0C 02 00", null, {too_large("2")}},  // the outer list's need too
       {"0D 01 07 01 6B 0C 02 01 07 09 61", null, {too_large("9")}}};
   for (const StandardCodecSerializer* serializer : kBothWays) {
@@ -198,6 +195,7 @@ TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
 // Lists and maps nest at most 128 deep (the outermost is level 1). The
 // deepest input here would overflow the stack without the limit.
 TEST(StandardCodecSerializerTest, NestingBeyondTheLimit) {
+  const std::string nesting = "Invalid nesting in StandardCodecSerializer::";
   const std::string deeper = "lists and maps nested deeper than 128";
   for (const StandardCodecSerializer* serializer : kBothWays) {
     EXPECT_EQ(Decode(Hex(Repeat("0C 01", 128) + "00"), *serializer),
@@ -208,18 +206,15 @@ TEST(StandardCodecSerializerTest, NestingBeyondTheLimit) {
       StderrCapture stderr_lines;
       EXPECT_TRUE(Decode(bytes, *serializer).IsNull());
       EXPECT_EQ(stderr_lines.Lines(),
-                Lines{"Invalid nesting in StandardCodecSerializer::"
-                      "ReadValueOfType: " +
-                      deeper});
+                Lines{nesting + "ReadValueOfType: " + deeper});
     }
     // Written as null: two too-deep branches, one report.
     StderrCapture stderr_lines;
     const std::string branch = Repeat("0C 01", 127) + "00 ";
     EXPECT_EQ(Encode(EncodableList{Nested(128), Nested(128)}, {}, *serializer),
               Hex("0C 02 " + branch + branch));
-    EXPECT_EQ(stderr_lines.Lines(),
-              Lines{"Invalid nesting in StandardCodecSerializer::WriteValue: " +
-                    deeper + " are written as null"});
+    EXPECT_EQ(stderr_lines.Lines(), Lines{nesting + "WriteValue: " + deeper +
+                                          " are written as null"});
   }
 }
 
@@ -233,14 +228,127 @@ TEST(StandardCodecSerializerTest, CustomValuesNeedAnExtension) {
   EXPECT_EQ(stderr_lines.Lines(),
             Lines{"Unhandled custom type in StandardCodecSerializer::"
                   "WriteValue. Custom types require codec extensions."});
-  const Bytes bytes = Hex("0D 01 03 01 00 00 00 0C 01 80");
-  EXPECT_EQ(Encode(value, {}, kExtended), bytes);
-  EXPECT_EQ(Decode(bytes, kExtended),
+  const std::string extended = "0D 01 03 01 00 00 00 0C 01 80";
+  EXPECT_EQ(Encode(value, {}, kExtended), Hex(extended));
+  EXPECT_EQ(Decode(Hex(extended), kExtended),
             EncodableValue(EncodableMap{{1, EncodableList{"custom"}}}));
-  const StandardMethodCodec& codec =
-      StandardMethodCodec::GetInstance(&kExtended);
-  EXPECT_EQ(*codec.EncodeSuccessEnvelope(&value),
-            Hex("00 0D 01 03 01 00 00 00 0C 01 80"));
+  EXPECT_EQ(*StandardMethodCodec::GetInstance(&kExtended)
+                 .EncodeSuccessEnvelope(&value),
+            Hex("00 " + extended));
+}
+
+// The ordering of map keys. Each pair: the first must order strictly before
+// the second.
+TEST(EncodableValueTest, OrdersByIndexThenContent) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const CustomEncodableValue custom(1);
+  using U8 = std::vector<uint8_t>;
+  const std::pair<EncodableValue, EncodableValue> pairs[] = {
+      {EncodableValue(), false},
+      {false, true},
+      {true, -5},
+      {-5, 3},
+      {5, int64_t{1}},  // index first: int32 5 before int64 1
+      {int64_t{-2}, int64_t{1}},
+      {int64_t{9}, 0.5},
+      {nan, ""},
+      {"ab", "abc"},
+      {"A", "\xE2"},
+      {U8{0x41}, U8{0xE2}},  // bytes compare as unsigned
+      {std::vector<int32_t>{-1}, std::vector<int32_t>{0}},
+      {std::vector<int64_t>{1}, std::vector<int64_t>{1, 0}},
+      {EncodableList{1, "a"}, EncodableList{1, "b"}},
+      {EncodableMap{{1, 9}}, EncodableMap{{2, 0}}},  // by key first,
+      {EncodableMap{{1, 2}}, EncodableMap{{1, 3}}},  // then by value
+      {EncodableMap{}, custom},
+      {custom, std::vector<float>{}}};
+  for (const auto& [smaller, larger] : pairs) {
+    EXPECT_TRUE(smaller < larger) << smaller.index() << " " << larger.index();
+    EXPECT_FALSE(larger < smaller) << smaller.index() << " " << larger.index();
+  }
+  // Custom values order by identity: two copies are never equal keys.
+  const EncodableValue first(custom), second(first);
+  EXPECT_NE(first < second, second < first);
+}
+
+const StandardMethodCodec& kCodec = StandardMethodCodec::GetInstance();
+
+// Each row: message bytes, what the call decoded from them encodes to (empty:
+// no call), and the lines reported.
+TEST(StandardMethodCodecTest, DecodesMethodCalls) {
+  const char kGetLogs[] = "07 07 67 65 74 4C 6F 67 73 00";
+  const char kWithArguments[] = "07 01 6D 0D 01 07 01 6B 03 05 00 00 00";
+  EXPECT_EQ(*kCodec.EncodeMethodCall(MethodCall<>("getLogs", nullptr)),
+            Hex(kGetLogs));
+  struct Row {
+    std::string hex, encoded;
+    Lines lines;
+  } rows[] = {
+      {"07 07 67 65 74 4C 6F 67 73", kGetLogs, {kShortRead}},
+      {"07 07 67 65 74 4C 6F 67 73 00 FF FF", kGetLogs, {}},
+      {kWithArguments, kWithArguments, {}},
+      {"03 01 00 00 00", "", {kInvalidCall}},
+      {"", "", {kShortRead, kInvalidCall}},
+  };
+  for (const Row& row : rows) {
+    StderrCapture stderr_lines;
+    std::unique_ptr<MethodCall<>> call = kCodec.DecodeMethodCall(Hex(row.hex));
+    EXPECT_EQ(stderr_lines.Lines(), row.lines) << row.hex;
+    EXPECT_EQ(call ? *kCodec.EncodeMethodCall(*call) : Bytes{},
+              Hex(row.encoded))
+        << row.hex;
+  }
+}
+
+// Remembers how a reply envelope was answered, and encodes that answer.
+class RecordingResult : public MethodResult<EncodableValue> {
+ public:
+  std::string answer = "none";  // "success" or "error <code>/<message>"
+  std::vector<uint8_t> envelope;
+
+ protected:
+  void SuccessInternal(const EncodableValue* result) override {
+    answer = "success";
+    envelope = *kCodec.EncodeSuccessEnvelope(result);
+  }
+  void ErrorInternal(const std::string& code, const std::string& message,
+                     const EncodableValue* details) override {
+    answer = "error " + code + "/" + message;
+    envelope = *kCodec.EncodeErrorEnvelope(code, message, details);
+  }
+  void NotImplementedInternal() override { answer = "not implemented"; }
+};
+
+// Each accepted envelope must be exactly what encoding its answer gives.
+TEST(StandardMethodCodecTest, EnvelopesBothWays) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"00 00", "success"},
+      {"00 01", "success"},
+      {"00 06 00 00 00 00 00 00  00 00 00 00 00 00 F8 3F", "success"},
+      {"01 07 0C 73 74 61 72 74 5F 66 61 69 6C 65 64"
+       "   07 0C 73 74 61 72 74 20 66 61 69 6C 65 64 00",
+       "error start_failed/start failed"},
+      // An empty message goes out as null.
+      {"01 07 00 00 07 03 77 68 79", "error /"},
+      {"02", "none"},
+      // A code, or a message given, that is not a string.
+      {"01 03 01 00 00 00 00 00", "bad variant access"},
+      {"01 07 01 63 01 00", "bad variant access"},
+  };
+  for (const auto& [hex, answer] : rows) {
+    const Bytes bytes = Hex(hex);
+    RecordingResult result;
+    bool accepted = false;
+    try {
+      accepted =
+          kCodec.DecodeResponseEnvelope(bytes.data(), bytes.size(), &result);
+    } catch (const std::bad_variant_access& error) {
+      EXPECT_EQ(result.answer, "none") << hex;
+      result.answer = error.what();
+    }
+    EXPECT_EQ(result.answer, answer) << hex;
+    EXPECT_EQ(result.envelope, accepted ? bytes : Bytes{}) << hex;
+  }
 }
 
 }  // namespace
