@@ -151,9 +151,8 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger,
                                           void* user_data) {
   Record(std::string("MessengerSendWithReply ") + channel, messenger,
          kMessenger);
-  if (state.sendWithReplyAccepted) {
-    state.pendingReplies.emplace_back(reply, user_data);
-  }
+  if (state.sendWithReplyAccepted)
+    state.pendingReplies.push_back({reply, user_data});
   return state.sendWithReplyAccepted;
 }
 
