@@ -22,12 +22,6 @@ FlutterDesktopMessengerRef messenger = nullptr;  // one reference of ours
 int offPlatformThreadCalls = 0;
 std::vector<std::thread> repliers;
 
-void OnDriverAnswer(const uint8_t* data, size_t size, void* handle) {
-  offPlatformThreadCalls += GetCurrentThreadId() != platformThread;
-  FlutterDesktopMessengerSendResponse(messenger, static_cast<Handle>(handle),
-                                      data, size);
-}
-
 // "test/echo" replies at once, "test/later" from a thread of its own,
 // "test/ask" with the driver's answer to the same bytes sent on
 // "driver/question", and "test/silent" not at all.
@@ -53,9 +47,14 @@ void OnMessage(FlutterDesktopMessengerRef, const FlutterDesktopMessage* message,
       FlutterDesktopMessengerUnlock(locked);
     });
   } else if (channel == "test/ask") {
+    // The answer, on the platform thread too, is the reply.
     FlutterDesktopMessengerSendWithReply(
         messenger, "driver/question", message->message, message->message_size,
-        OnDriverAnswer,
+        [](const uint8_t* data, size_t size, void* handle) {
+          offPlatformThreadCalls += GetCurrentThreadId() != platformThread;
+          FlutterDesktopMessengerSendResponse(
+              messenger, static_cast<Handle>(handle), data, size);
+        },
         const_cast<FlutterDesktopMessageResponseHandle*>(handle));
   }
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""The stand-in flutter_windows.dll under Wine, where the real host is not."""
-# What only this test's host (c_api_host.cc) makes the stand-in do, the
-# end-to-end suite driving the rest: every way a message can end, a message
-# of the host's own, large payloads and a second driver taking over, from one
-# run of the host (a Wine start is slow). Unknown options go to unittest; the
-# host needs the X display of `source scripts/wine-session BUILD_DIR`.
+"""The stand-in flutter_windows.dll under Wine, driven where the real host of
+the end-to-end suite never drives it, by one run of c_api_host.cc on the X
+display of `source scripts/wine-session BUILD_DIR`. Unknown options go to
+unittest."""
 
 import argparse
 import os

@@ -46,40 +46,36 @@ class ExpandArchiveTest(unittest.TestCase):
 
     def test_extracts_over_what_is_there_by_quoted_paths(self):
         core = b"MZ" + os.urandom(150000) + b"x" * 200000  # inflated in rounds
-        older = [("geoip.dat", b"older and longer" * 99, DEFLATED),
-                 ("bin/keep.txt", b"K", STORED)]
-        newer = [("xray.exe", core, DEFLATED), ("geoip.dat", b"G", STORED),
-                 ("empty/", b"", STORED), ("bin/sub/xray.exe", b"", STORED)]
-        for folder in ["it's", "\u2018a\u2019\u201ab\u201b", "''", "$(a) `x"]:
-            with self.subTest(folder=folder):
-                here = self.scratch / folder
-                write_zip(here / "older.zip", older)
-                write_zip(here / "newer.zip", newer)
-                destination = here / "missing" / "down'\u2019load"
-                for archive in ["older.zip", "newer.zip"]:
-                    self.assertEqual(run(here / archive, destination), (0, ""))
-                self.assertEqual({  # folders as None, files by their bytes
-                    str(p.relative_to(destination)):
-                        p.read_bytes() if p.is_file() else None
-                    for p in destination.rglob("*")}, {
-                    "xray.exe": core, "geoip.dat": b"G", "empty": None,
-                    "bin": None, "bin/keep.txt": b"K", "bin/sub": None,
-                    "bin/sub/xray.exe": b""})
-                self.assertEqual(  # the quotes not doubled
-                    run(here / "newer.zip", here / "it's", False)[0], 2)
+        here = self.scratch / "it's \u2018a\u2019\u201ab\u201b '' $(a) `x"
+        write_zip(here / "older.zip", [
+            ("geoip.dat", b"older and longer" * 99, DEFLATED),
+            ("bin/keep.txt", b"K", STORED)])
+        write_zip(here / "newer.zip", [
+            ("xray.exe", core, DEFLATED), ("geoip.dat", b"G", STORED),
+            ("empty/", b"", STORED), ("bin/sub/xray.exe", b"", STORED)])
+        destination = here / "missing" / "down'\u2019load"
+        for archive in ["older.zip", "newer.zip"]:
+            self.assertEqual(run(here / archive, destination), (0, ""))
+        self.assertEqual({  # folders as None, files by their bytes
+            str(p.relative_to(destination)):
+                p.read_bytes() if p.is_file() else None
+            for p in destination.rglob("*")}, {
+            "xray.exe": core, "geoip.dat": b"G", "empty": None, "bin": None,
+            "bin/keep.txt": b"K", "bin/sub": None, "bin/sub/xray.exe": b""})
+        self.assertEqual(  # the quotes not doubled
+            run(here / "newer.zip", destination, False)[0], 2)
 
     def test_damaged_or_unsafe_archives_fail(self):
         text = b"the same line again and again\n" * 2000
         data = 30 + len("xray.exe")  # where the first entry's data starts
-        cases = [  # entries, byte flipped, destination made, the reason
-            ([("xray.exe", text, DEFLATED)], data + 40, True,
-             "damaged archive: entry"),
-            ([("xray.exe", text, STORED)], data + 1000, True,
-             "CRC-32 or size mismatch"),
-            ([("ok.txt", b"ok", STORED), ("../evil.txt", b"evil", STORED)],
-             None, False, "climbs out of the destination"),
-        ]
-        for number, (entries, flip, made, reason) in enumerate(cases):
+        for number, (entries, flip, made, reason) in enumerate([
+                # entries, byte flipped, destination made, the reason
+                ([("xray.exe", text, DEFLATED)], data + 40, True,
+                 "damaged archive: entry"),
+                ([("xray.exe", text, STORED)], data + 1000, True,
+                 "CRC-32 or size mismatch"),
+                ([("ok.txt", b"ok", STORED), ("../evil.txt", b"evil", STORED)],
+                 None, False, "climbs out of the destination")]):
             with self.subTest(number=number, reason=reason):
                 archive = self.scratch / str(number) / "xray.zip"
                 write_zip(archive, entries)

@@ -19,8 +19,8 @@ TEST(ParsingTest, CommandLineGivesThePathsOrWhereAndWhyItStopped) {
     std::wstring line, archive;
     std::string error;
   } cases[] = {
-      // Any two quotes in a row are one, the second; any one opens or closes.
-      {head + L"\u2019a'\u2019b.ZIP\u201B" + tail, L"a\u2019b.ZIP", ""},
+      // Any of the five opens or closes; two in a row are one, the second.
+      {head + L"\u2018\u2019'b\u201A\u201B.ZIP'" + tail, L"'b\u201B.ZIP", ""},
       {head + L"'C:\\it's\\x.zip'" + tail, L"",
        "expected a blank before -DestinationPath at character 76"},
       {head + L"'C:\\x.zip' -DestinationPath 'C:\\d'\"", L"",

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """xray_standin_test.py WINE_RUN PREFIX XRAY_EXE [unittest options]: the
-stand-in core under Wine where the core manager's and the end-to-end tests do
-not reach: refusals at start, CONNECT to a domain name, a megabyte each way
-on two connections at once, the SOCKS5 error replies."""
+stand-in core under Wine where the core manager's and end-to-end tests do not
+reach: refusals at start, CONNECT to a domain name, a megabyte each way on two
+connections at once, the SOCKS5 error replies."""
 
 import json
 import os
@@ -21,17 +21,15 @@ LOOPBACK = b"\x01\x7f\x00\x00\x01"  # IPv4 127.0.0.1
 
 
 def xray(*arguments, config=None):
-    """The command line, ending with a new config file's path if given."""
+    """The command line, ending with the path of a new config file if given
+    (text as it is, anything else as JSON)."""
     if config is not None:
         with tempfile.NamedTemporaryFile("w", suffix=".json", dir=FOLDER.name,
                                          delete=False) as file:
-            json.dump(config, file)
+            file.write(config if isinstance(config, str)
+                       else json.dumps(config))
         arguments += ("Z:" + file.name.replace("/", "\\"),)
     return sys.argv[1:4] + list(arguments)
-
-
-def socks_config(port):  # "listen" left to its default, 127.0.0.1
-    return {"inbounds": [{"port": port, "protocol": "socks"}]}
 
 
 def free_port():
@@ -53,38 +51,34 @@ class Echo(socketserver.BaseRequestHandler):
 
 
 class XrayStandinTest(unittest.TestCase):
-    def test_refusals_at_start(self):
-        with socket.create_server(("127.0.0.1", 0)) as taken:
-            port = taken.getsockname()[1]
-            http_only = {"inbounds": [{"protocol": "http", "port": 10809}]}
-            cases = [  # command line, exit code, the one line on stderr
-                (xray("run", "-config", config={}), 2,
-                 "usage: xray run -c <config file>"),
-                (xray("run", "-c", "Z:\\no\\such.json"), 1,
-                 "config file not found: Z:\\no\\such.json"),
-                (xray("run", "-c", config=http_only), 1,
-                 'the config has no inbound with protocol "socks"'),
-                (xray("run", "-c", config=socks_config(port)), 1,
-                 "port taken: 127.0.0.1:%d" % port),
-            ]
-            for command, code, reason in cases:
-                run = subprocess.run(command, capture_output=True,
-                                     stdin=subprocess.DEVNULL, timeout=60)
-                self.assertEqual(
-                    (run.returncode, run.stderr.decode().splitlines()),
-                    (code, ["xray stand-in: " + reason]))
-
-    def test_connects_and_answers_errors(self):
+    def test_refuses_at_start_then_connects_and_answers_errors(self):
         echo = self.enterContext(
             socketserver.ThreadingTCPServer(("127.0.0.1", 0), Echo))
         threading.Thread(target=echo.serve_forever, daemon=True).start()
         self.addCleanup(echo.shutdown)
         port = free_port()
         core = self.enterContext(subprocess.Popen(
-            xray("run", "-c", config=socks_config(port)),
+            xray("run", "-c", config={"inbounds": [  # "listen" left out
+                {"port": port, "protocol": "socks"}]}),
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE))
         self.addCleanup(core.kill)  # before the wait on leaving the context
         core.stdout.readline()  # ready
+
+        for command, code, reason in [  # exit code, the one line on stderr
+                (xray("run", "-config", config={}), 2,
+                 "usage: xray run -c <config file>"),
+                (xray("run", "-c", "Z:\\no\\such.json"), 1,
+                 "config file not found: Z:\\no\\such.json"),
+                (xray("run", "-c", config='{"inbounds": ['), 1,
+                 "the config file is not JSON"),
+                (xray("run", "-c", config={"inbounds": [{
+                    "protocol": "socks", "port": str(port)}]}), 1,
+                 "port taken: 127.0.0.1:%d" % port)]:
+            run = subprocess.run(command, capture_output=True,
+                                 stdin=subprocess.DEVNULL, timeout=60)
+            self.assertEqual(
+                (run.returncode, run.stderr.decode().splitlines()),
+                (code, ["xray stand-in: " + reason]))
 
         # The second is served while the first is open.
         echo_port = echo.server_address[1].to_bytes(2, "big")
@@ -100,19 +94,15 @@ class XrayStandinTest(unittest.TestCase):
             back = receive(client)
             self.assertTrue(back == body, "%d bytes back" % len(back))
 
+        def refusal(code):  # after no authentication; RSV, IPv4 0.0.0.0:0
+            return b"\x05\x00\x05" + bytes([code, 0, 1]) + bytes(6)
         closed = LOOPBACK + free_port().to_bytes(2, "big")
-        failed = b"\x00\x01" + bytes(6)  # RSV, then IPv4 0.0.0.0:0
-        cases = [  # bytes sent, bytes answered before the close
-            (b"\x05\x01\x02", b"\x05\xff"),  # only user/password offered
-            (GREETING + b"\x05\x03\x00" + closed,  # UDP ASSOCIATE
-             b"\x05\x00\x05\x07" + failed),
-            (GREETING + CONNECT + b"\x04" + bytes(18),  # IPv6
-             b"\x05\x00\x05\x08" + failed),
-            (GREETING + CONNECT + b"\x07",  # unknown address type
-             b"\x05\x00\x05\x08" + failed),
-            (GREETING + CONNECT + closed, b"\x05\x00\x05\x05" + failed),
-        ]  # the last: connection refused
-        for sent, answer in cases:
+        for sent, answer in [  # bytes sent, bytes answered before the close
+                (b"\x05\x01\x02", b"\x05\xff"),  # only user/password offered
+                (GREETING + b"\x05\x03\x00" + closed, refusal(7)),  # UDP
+                (GREETING + CONNECT + b"\x04" + bytes(18), refusal(8)),  # IPv6
+                (GREETING + CONNECT + b"\x07", refusal(8)),  # unknown type
+                (GREETING + CONNECT + closed, refusal(5))]:  # refused
             with socket.create_connection(("127.0.0.1", port), 30) as client:
                 client.sendall(sent)
                 self.assertEqual(receive(client), answer)
