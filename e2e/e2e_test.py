@@ -7,6 +7,7 @@ for byte) and looked at by window_probe.exe. Unknown options go to unittest."""
 import argparse
 import os
 import random
+import subprocess
 import sys
 import unittest
 
@@ -163,6 +164,28 @@ class EndToEndTest(unittest.TestCase):
         for what, seen, expected in checks:
             with self.subTest(what):
                 self.assertEqual(seen, expected)
+
+    def test_wine_session_end(self):
+        """Wine's own session end, as Windows sends it: the host ends and the
+        proxy its core had is off."""
+        folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "end")
+        port = hostkit.free_port()
+        host = hostkit.Host(WINE, folder)
+        try:
+            self.assertEqual(host.call("startXray", {
+                "config": hostkit.core_config(port), "localPort": port}), NULL)
+            self.assertEqual(WINE.proxy_settings()[0], "0x1")
+            wineboot = subprocess.run(
+                ["wineboot", "--end-session"], env=WINE.env,
+                stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+            self.assertEqual(wineboot.returncode, 0)
+            self.assertTrue(hostkit.wait_until(
+                lambda: host.process.process.poll() is not None, 60),
+                "the host outlived the session")
+            self.assertEqual(WINE.proxy_settings()[:2],
+                             ("0x0", "socks=127.0.0.1:%d" % port))
+        finally:
+            host.kill()
 
     def test_missing_data_folder(self):
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "no-data",
