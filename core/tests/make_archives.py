@@ -10,6 +10,4 @@ folder.mkdir(parents=True, exist_ok=True)
 with zipfile.ZipFile(folder / "core.zip", "w", zipfile.ZIP_DEFLATED) as core:
     core.writestr("xray.exe", "the newest core")
     core.writestr("geoip.dat", "data " * 100)
-with zipfile.ZipFile(folder / "nested.zip", "w", zipfile.ZIP_STORED) as nested:
-    nested.writestr("bin/xray.exe", "a core one folder down")
 (folder / "damaged.zip").write_bytes(b"PK\x03\x04 this is no archive")
