@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,40 +49,24 @@ TEST(CoreLayoutTest, ParentPathKeepsTheRoot) {
 TEST(CoreLayoutTest, ModuleNameBufferDoublesWhileTheNameFillsIt) {
   const struct {
     size_t length;
-    std::vector<std::wstring> calls;
-  } cases[] = {
-      {259, {L"ModuleFileName 260"}},
-      {260, {L"ModuleFileName 260", L"ModuleFileName 520"}},
-      {1000,
-       {L"ModuleFileName 260", L"ModuleFileName 520", L"ModuleFileName 1040"}},
-  };
+    std::vector<uint32_t> buffers;
+  } cases[] = {{259, {260}}, {260, {260, 520}}, {1000, {260, 520, 1040}}};
   for (const auto& c : cases) {
     FakePlatform platform;
     const std::wstring folder = L"C:\\" + std::wstring(c.length - 14, L'd');
     platform.moduleFileName = folder + L"\\client.exe";
     EXPECT_EQ(CoreLayout(platform).ExecutableDirectory(), folder);
-    EXPECT_THAT(platform.calls, ElementsAreArray(c.calls));
+    EXPECT_THAT(platform.nameBufferSizes, ElementsAreArray(c.buffers));
   }
 }
 
-TEST_F(ScratchExecutableTest, ShippedCoreIsAmongTheAssetsAndCreatesNothing) {
-  EXPECT_EQ(layout_.ShippedXrayPath(), folder_ / "data" / "flutter_assets" /
-                                           "assets" / "xray" / "windows" /
-                                           "xray.exe");
-  EXPECT_TRUE(fs::is_empty(folder_));
-  platform_.moduleFileName = L"";  // No name: paths become relative.
-  EXPECT_EQ(layout_.ShippedXrayPath(),
-            fs::path("data/flutter_assets/assets/xray/windows/xray.exe"));
-}
-
 TEST_F(ScratchExecutableTest, CoreFilesAreInACoreFolderMadeOnDemand) {
+  EXPECT_EQ(layout_.ShippedXrayPath(), shipped_);
+  EXPECT_FALSE(fs::exists(core_));  // Only the core folder is ever made.
   EXPECT_EQ(layout_.XrayExePath(), core_ / "xray.exe");
   EXPECT_TRUE(fs::is_empty(core_));
-  fs::remove(core_);
+  fs::remove(core_);  // The other files' names are the manager tests'.
   EXPECT_EQ(layout_.ConfigFilePath(), core_ / "config.json");
-  EXPECT_EQ(layout_.VersionFilePath(), core_ / "version.txt");
-  EXPECT_EQ(layout_.ArchivePath(), core_ / "xray.zip");
-  EXPECT_EQ(layout_.ExtractionDirectory(), core_ / "downloaded");
   EXPECT_TRUE(PathExists(core_));  // A folder counts.
   EXPECT_FALSE(PathExists(folder_ / "missing" / "xray.exe"));
 
@@ -92,6 +74,9 @@ TEST_F(ScratchExecutableTest, CoreFilesAreInACoreFolderMadeOnDemand) {
   std::ofstream(core_) << "not a folder";
   EXPECT_THAT([&] { layout_.CoreDirectory(); },
               FileSystemError("create_directories", core_));
+  platform_.moduleFileName = L"";  // No name: paths become relative.
+  EXPECT_EQ(layout_.ShippedXrayPath(),
+            fs::path("data/flutter_assets/assets/xray/windows/xray.exe"));
 #ifndef _WIN32  // The Windows runtime reports overlong names as absent.
   const fs::path unprobeable = folder_ / std::string(300, 'n');
   EXPECT_THAT([&] { PathExists(unprobeable); },
@@ -99,36 +84,32 @@ TEST_F(ScratchExecutableTest, CoreFilesAreInACoreFolderMadeOnDemand) {
 #endif
 }
 
-TEST_F(ScratchExecutableTest, VersionFileHoldsExactlyTheMarker) {
-  // "نامشخص" byte for byte, whatever an editor may have done to the source.
-  EXPECT_EQ(ReadXrayVersion(layout_),
-            "\xd9\x86\xd8\xa7\xd9\x85\xd8\xb4\xd8\xae\xd8\xb5");
-  std::ofstream(core_ / "version.txt") << "a much longer earlier content";
-  WriteXrayVersion(layout_, "latest");
-  std::ostringstream stored;
-  stored << std::ifstream(core_ / "version.txt", std::ios::binary).rdbuf();
-  EXPECT_EQ(stored.str(), "latest");
-  EXPECT_EQ(ReadXrayVersion(layout_), "latest");
-}
-
 TEST_F(ScratchExecutableTest, VersionIsTheFirstLineWithoutTheCrOfCrLf) {
+  // "نامشخص" byte for byte, whatever an editor may have done to the source.
+  const std::string unknown =
+      "\xd9\x86\xd8\xa7\xd9\x85\xd8\xb4\xd8\xae\xd8\xb5";
+  EXPECT_EQ(ReadXrayVersion(layout_), unknown);  // None yet.
   const struct {
     std::string bytes, version;
   } cases[] = {
-      {"1.8.4\r\nmore\r\n", "1.8.4"},  {"  v1 \t\nx", "  v1 \t"},
+      {"1.8.4\r\nmore\r\n", "1.8.4"},
+      {"  v1 \t\nx", "  v1 \t"},
       {"1.8.4\r", "1.8.4\r"},  // Text mode keeps a CR that ends the file.
-      {"", kUnknownVersion},           {"\nlatest", kUnknownVersion},
-      {"\r\nlatest", kUnknownVersion},
+      {"", unknown},
+      {"\nlatest", unknown},
+      {"\r\nlatest", unknown},
   };
   for (const auto& c : cases) {
-    fs::create_directories(core_);
     std::ofstream(core_ / "version.txt", std::ios::binary) << c.bytes;
     EXPECT_EQ(ReadXrayVersion(layout_), c.version) << c.bytes;
   }
+  std::ofstream(core_ / "version.txt") << "a much longer earlier content";
+  WriteXrayVersion(layout_, "latest");
+  EXPECT_EQ(FileText(core_ / "version.txt"), "latest");
   fs::remove(core_ / "version.txt");  // A folder in the file's place.
   fs::create_directories(core_ / "version.txt");
   EXPECT_NO_THROW(WriteXrayVersion(layout_, "latest"));
-  EXPECT_EQ(ReadXrayVersion(layout_), kUnknownVersion);
+  EXPECT_EQ(ReadXrayVersion(layout_), unknown);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #ifndef CORE_TESTS_FAKE_PLATFORM_H_
 #define CORE_TESTS_FAKE_PLATFORM_H_
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,33 +18,27 @@ namespace core {
 class FakePlatform : public Platform {
  public:
   std::vector<std::wstring> calls;  // in order, e.g. L"SetDword ProxyEnable 1"
+  std::vector<uint32_t> nameBufferSizes;  // of each ModuleFileName call
 
   std::wstring moduleFileName = L"C:\\Apps\\Client\\client.exe";  // "": fails
   std::wstring failing;  // opening the key or writing the value of this name
   uint32_t sizeResult = 122, tableSize = 1000, readResult = 0;
   std::vector<InterfaceRow> rows;
   uint64_t tick = 0;
-
-  // Processes: whether they start, what runs when they do (e.g. an
-  // extraction writing files), and the exit code they then report
-  // (259: still running). Each started process is numbered from 1.
+  // Processes, numbered from 1: whether they start, what runs when they do
+  // (e.g. an extraction writing files), and the exit code they then report.
   bool startFails = false;
   std::function<void(const std::wstring& commandLine)> onStart;
   uint32_t exitCode = Process::kStillActive;
   bool exitCodeFails = false;
   int processesStarted = 0;
-  int processHandlesOpen = 0;  // Process objects not yet destroyed.
-  // Downloads: the HRESULT, and the bytes written to the file on success.
-  long downloadResult = 0;
-  std::string downloadContent = "PK";
+  long downloadResult = 0;  // The HRESULT; on success the file holds "PK".
   bool copyFails = false;
 
   // A name that does not fit fills the buffer, as on Windows.
   uint32_t ModuleFileName(wchar_t* buffer, uint32_t size) override {
-    calls.push_back(L"ModuleFileName " + std::to_wstring(size));
-    const size_t units = std::min<size_t>(moduleFileName.size(), size);
-    std::copy_n(moduleFileName.begin(), units, buffer);
-    return static_cast<uint32_t>(units);
+    nameBufferSizes.push_back(size);
+    return static_cast<uint32_t>(moduleFileName.copy(buffer, size));
   }
   std::unique_ptr<RegistryKey> OpenCurrentUserKey(
       const std::wstring& path) override {
@@ -83,10 +76,7 @@ class FakePlatform : public Platform {
   long DownloadToFile(const std::wstring& url,
                       const std::wstring& path) override {
     calls.push_back(L"DownloadToFile " + url);
-    if (downloadResult >= 0) {
-      std::ofstream(std::filesystem::path(path), std::ios::binary)
-          << downloadContent;
-    }
+    if (downloadResult >= 0) std::ofstream(std::filesystem::path(path)) << "PK";
     return downloadResult;
   }
   // A real copy, so that the tests see the files the logic leaves.
@@ -106,34 +96,27 @@ class FakePlatform : public Platform {
   }
 
  private:
+  // Records its calls as "NAME #NUMBER".
   class FakeProcess : public Process {
    public:
     FakeProcess(FakePlatform& platform, int number)
-        : platform_(platform), name_(std::to_wstring(number)) {
-      ++platform_.processHandlesOpen;
-    }
-    ~FakeProcess() override {
-      --platform_.processHandlesOpen;
-      Record(L"CloseProcess");
-    }
+        : platform_(platform), name_(L" #" + std::to_wstring(number)) {}
+    ~FakeProcess() override { Record(L"CloseProcess"); }
     bool ExitCode(uint32_t* code) override {
-      Record(L"ExitCode");
-      if (platform_.exitCodeFails) return false;
       *code = platform_.exitCode;
-      return true;
+      return Record(L"ExitCode") && !platform_.exitCodeFails;
     }
-    bool Wait(uint32_t milliseconds) override {
-      Record(L"Wait " + std::to_wstring(milliseconds));
-      return true;
+    bool Wait(uint32_t ms) override {
+      return Record(L"Wait " + std::to_wstring(ms));
     }
-    bool Terminate(uint32_t exitCode) override {
-      Record(L"Terminate " + std::to_wstring(exitCode));
-      return true;
+    bool Terminate(uint32_t code) override {
+      return Record(L"Terminate " + std::to_wstring(code));
     }
 
    private:
-    void Record(const std::wstring& call) {
-      platform_.calls.push_back(call + L" #" + name_);
+    bool Record(const std::wstring& call) {
+      platform_.calls.push_back(call + name_);
+      return true;
     }
     FakePlatform& platform_;
     std::wstring name_;
@@ -143,38 +126,21 @@ class FakePlatform : public Platform {
    public:
     explicit Key(FakePlatform& platform) : platform_(platform) {}
     ~Key() override { platform_.calls.push_back(L"CloseKey"); }
-    // Recorded as "SetDword NAME VALUE" and "SetString NAME TEXT"; data of
-    // another size than its type needs is marked "(malformed)".
+    // "SetDword NAME VALUE" (its low byte: 0 or 1) or "SetString NAME TEXT"
+    // (ASCII: the low byte of each unit up to the NUL); the exact bytes are
+    // the Windows tests' to check.
     long SetValue(const std::wstring& name, uint32_t type,
                   const std::vector<uint8_t>& data) override {
-      if (type == kRegDword) {
-        uint32_t value = 0;
-        for (size_t i = 0; i < data.size() && i < 4; ++i) {
-          value |= static_cast<uint32_t>(data[i]) << (8 * i);
-        }
-        return Record(L"SetDword " + name + L" " + std::to_wstring(value) +
-                          (data.size() == 4 ? L"" : L" (malformed)"),
-                      name);
-      }
-      // Our texts are ASCII: one unit per character, then the NUL unit.
       std::wstring text;
-      for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        text += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-      }
-      const bool terminated = data.size() % 2 == 0 && !text.empty() &&
-                              text.back() == L'\0' &&
-                              text.find(L'\0') == text.size() - 1;
-      if (terminated) text.pop_back();
-      return Record(L"SetString " + name + L" " + text +
-                        (terminated && type == kRegSz ? L"" : L" (malformed)"),
-                    name);
+      for (size_t i = 0; i < data.size() && data[i]; i += 2) text += data[i];
+      platform_.calls.push_back(type == kRegSz
+                                    ? L"SetString " + name + L" " + text
+                                    : L"SetDword " + name + L" " +
+                                          std::to_wstring(data.at(0)));
+      return name == platform_.failing ? 5 : 0;  // 5: access denied
     }
 
    private:
-    long Record(std::wstring call, const std::wstring& name) {
-      platform_.calls.push_back(std::move(call));
-      return name == platform_.failing ? 5 : 0;  // 5: access denied
-    }
     FakePlatform& platform_;
   };
 };

@@ -23,23 +23,19 @@ inline std::string FileText(const std::filesystem::path& path) {
   return text.str();
 }
 
-// The executable is folder_\client.exe; the folder goes with everything in
-// it when the test ends.
+// The executable is folder_\client.exe, and a core is where the application
+// ships one, among its assets; the folder goes with everything in it when the
+// test ends.
 class ScratchHostTest : public ::testing::Test {
  protected:
   ScratchHostTest() {
-    std::filesystem::create_directories(folder_);
+    std::filesystem::create_directories(shipped_.parent_path());
+    std::ofstream(shipped_) << "shipped core";
     platform_.moduleFileName = (folder_ / "client.exe").wstring();
   }
   ~ScratchHostTest() override {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
-  }
-
-  // Puts a core where the application ships one, among its assets.
-  void PlaceShippedCore(const std::string& content) {
-    std::filesystem::create_directories(shipped_.parent_path());
-    std::ofstream(shipped_) << content;
   }
 
   const std::filesystem::path folder_ =

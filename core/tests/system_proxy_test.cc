@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/local_port.h"
-#include "core/log_lines.h"
 #include "core/tests/fake_platform.h"
 
 namespace core {
@@ -17,8 +16,9 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 TEST(SystemProxyTest, WritesInOrderAndTellsWinInetOnlyWhenAllWereWritten) {
-  const std::wstring open =
-      std::wstring(L"OpenCurrentUserKey ") + kInternetSettingsKey;
+  const std::wstring key =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const std::wstring open = L"OpenCurrentUserKey " + key;
   const std::wstring on = L"SetDword ProxyEnable 1";
   const std::wstring off = L"SetDword ProxyEnable 0";
   const std::wstring server = L"SetString ProxyServer socks=127.0.0.1:1024";
@@ -26,16 +26,19 @@ TEST(SystemProxyTest, WritesInOrderAndTellsWinInetOnlyWhenAllWereWritten) {
   const std::wstring close = L"CloseKey";
   const std::wstring n39 = L"NotifyInternetOption 39";
   const std::wstring n37 = L"NotifyInternetOption 37";
-  const char* const failed = kLogProxyWriteFailed;
+  const char* const failed = "اعمال پراکسی سیستم ناموفق بود";
   const struct {
     bool enabled;
     std::wstring failing;
     std::vector<std::wstring> calls;
     const char* line;
   } cases[] = {
-      {true, L"", {open, on, server, over, close, n39, n37}, kLogProxyEnabled},
-      {false, L"", {open, off, close, n39, n37}, kLogProxyDisabled},
-      {true, kInternetSettingsKey, {open}, kLogProxyKeyFailed},
+      {true,
+       L"",
+       {open, on, server, over, close, n39, n37},
+       "پراکسی سیستم فعال شد"},
+      {false, L"", {open, off, close, n39, n37}, "پراکسی سیستم غیرفعال شد"},
+      {true, key, {open}, "تنظیم پراکسی سیستم ناموفق بود"},
       {true, L"ProxyEnable", {open, on, close}, failed},
       {true, L"ProxyServer", {open, on, server, close}, failed},
       {true, L"ProxyOverride", {open, on, server, over, close}, failed},

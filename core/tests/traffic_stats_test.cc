@@ -14,13 +14,6 @@ constexpr uint32_t kEthernet = 6, kLoopback = 24, kUp = 5, kDown = 2;
 
 class TrafficStatsTest : public ::testing::Test {
  protected:
-  // One counted interface with these totals, read at `tick`.
-  TrafficRates Measure(uint64_t tick, uint32_t out, uint32_t in) {
-    platform_.rows = {{kEthernet, kUp, in, out}};
-    platform_.tick = tick;
-    return GetTrafficStats(platform_, sample_);
-  }
-
   FakePlatform platform_;
   TrafficSample sample_;
 };
@@ -49,7 +42,9 @@ TEST_F(TrafficStatsTest, RatesOverTheTimeSinceTheLastGoodSample) {
     platform_.sizeResult = s.sizeResult;
     platform_.tableSize = s.tableSize;
     platform_.readResult = s.readResult;
-    const TrafficRates rates = Measure(s.tick, s.out, s.in);
+    platform_.rows = {{kEthernet, kUp, s.in, s.out}};
+    platform_.tick = s.tick;
+    const TrafficRates rates = GetTrafficStats(platform_, sample_);
     EXPECT_EQ(rates.upKbps, s.up) << s.tick;
     EXPECT_EQ(rates.downKbps, s.down) << s.tick;
   }

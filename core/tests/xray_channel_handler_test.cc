@@ -8,8 +8,6 @@
 
 #include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,35 +17,19 @@
 namespace core {
 namespace {
 
-namespace fs = std::filesystem;
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 using flutter::MethodCall;
 
-// Short text forms of the values the channel answers with.
-std::string Describe(const EncodableValue& value) {
-  if (value.IsNull()) return "null";
-  if (const auto* flag = std::get_if<bool>(&value)) {
+// Short text forms of the null, flags and texts the channel answers with.
+std::string Describe(const EncodableValue* value) {
+  if (!value || value->IsNull()) return "none";
+  if (const auto* flag = std::get_if<bool>(value)) {
     return *flag ? "true" : "false";
   }
-  if (const auto* text = std::get_if<std::string>(&value)) return *text;
-  if (const auto* number = std::get_if<double>(&value)) {
-    std::ostringstream out;
-    out << *number;
-    return out.str();
-  }
-  std::string described = "[";
-  if (const auto* list = std::get_if<EncodableList>(&value)) {
-    for (const EncodableValue& item : *list) described += Describe(item) + ";";
-  } else if (const auto* map = std::get_if<EncodableMap>(&value)) {
-    for (const auto& [key, item] : *map) {
-      described += Describe(key) + "=" + Describe(item) + ";";
-    }
-  } else {
-    described += "?";
-  }
-  return described + "]";
+  const auto* text = std::get_if<std::string>(value);
+  return text ? *text : "?";  // The rates and the log are the end-to-end's.
 }
 
 // Appends each answer it is given to `answers`.
@@ -58,7 +40,7 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
 
  protected:
   void SuccessInternal(const EncodableValue* value) override {
-    answers_.push_back("success " + (value ? Describe(*value) : "none"));
+    answers_.push_back("success " + Describe(value));
   }
   void ErrorInternal(const std::string& code, const std::string& message,
                      const EncodableValue* details) override {
@@ -73,21 +55,18 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
   std::vector<std::string>& answers_;
 };
 
+EncodableValue Text(const char* text) { return EncodableValue(text); }
+
 class XrayChannelHandlerTest : public ScratchHostTest {
  protected:
-  XrayChannelHandlerTest() { PlaceShippedCore("core"); }
-
-  // The one answer to `method`, or every answer when there is not one.
+  // The answer to `method`, which must be the only one.
   std::string Call(const std::string& method,
                    std::unique_ptr<EncodableValue> arguments = nullptr) {
     std::vector<std::string> answers;
-    const XrayChannelHandler handler(manager_);
-    handler(MethodCall<EncodableValue>(method, std::move(arguments)),
-            std::make_unique<RecordingResult>(answers));
-    if (answers.size() == 1) return answers[0];
-    std::string all = std::to_string(answers.size()) + " answers:";
-    for (const std::string& answer : answers) all += " " + answer;
-    return all;
+    handler_(MethodCall<EncodableValue>(method, std::move(arguments)),
+             std::make_unique<RecordingResult>(answers));
+    EXPECT_EQ(answers.size(), 1u) << method;
+    return answers.empty() ? "" : answers[0];
   }
   std::string Call(const std::string& method, EncodableMap arguments) {
     return Call(method, std::make_unique<EncodableValue>(std::move(arguments)));
@@ -103,9 +82,8 @@ class XrayChannelHandlerTest : public ScratchHostTest {
   }
 
   CoreManager manager_{platform_};
+  const XrayChannelHandler handler_{manager_};
 };
-
-EncodableValue Text(const char* text) { return EncodableValue(text); }
 
 TEST_F(XrayChannelHandlerTest, StartTakesEachArgumentOnlyWithItsExactType) {
   const std::wstring on = L"SetDword ProxyEnable 1; SetString ProxyServer ";
@@ -114,9 +92,8 @@ TEST_F(XrayChannelHandlerTest, StartTakesEachArgumentOnlyWithItsExactType) {
     std::string config;
     std::wstring writes;
   } cases[] = {
-      {nullptr, "{}", on + L"socks=127.0.0.1:10808; " + L"SetString "},
       {std::make_unique<EncodableValue>(EncodableList{Text("config")}), "{}",
-       on + L"socks=127.0.0.1:10808; SetString "},
+       on + L"socks=127.0.0.1:10808; "},
       {std::make_unique<EncodableValue>(
            EncodableMap{{Text("config"), Text("{\"log\":1}")},
                         {Text("systemProxy"), EncodableValue(false)}}),
@@ -124,12 +101,12 @@ TEST_F(XrayChannelHandlerTest, StartTakesEachArgumentOnlyWithItsExactType) {
       {std::make_unique<EncodableValue>(
            EncodableMap{{Text("config"), EncodableValue(5)},
                         {Text("localPort"), EncodableValue(2080)}}),
-       "{}", on + L"socks=127.0.0.1:2080; SetString "},
+       "{}", on + L"socks=127.0.0.1:2080; "},
       {std::make_unique<EncodableValue>(
            EncodableMap{{Text("config"), Text("")},
                         {Text("systemProxy"), Text("false")},
                         {Text("localPort"), EncodableValue(int64_t{2080})}}),
-       "", on + L"socks=127.0.0.1:10808; SetString "},
+       "", on + L"socks=127.0.0.1:10808; "},
   };
   for (auto& c : cases) {
     platform_.calls.clear();
@@ -137,37 +114,27 @@ TEST_F(XrayChannelHandlerTest, StartTakesEachArgumentOnlyWithItsExactType) {
     EXPECT_EQ(FileText(core_ / "config.json"), c.config);
     EXPECT_EQ(ProxyWrites().substr(0, c.writes.size()), c.writes);
   }
-  platform_.exitCode = 1;
-  EXPECT_EQ(Call("startXray"), "error start_failed / start failed");
 }
 
 TEST_F(XrayChannelHandlerTest, ProxyPortIsNormalisedAndRememberedFirst) {
-  const auto Args = [](EncodableMap map) { return map; };
+  const std::wstring on = L"SetDword ProxyEnable 1; SetString ProxyServer ";
   const struct {
     EncodableMap arguments;
     std::wstring writes;
     int32_t lastPort;
   } cases[] = {
-      {Args({{Text("enabled"), EncodableValue(true)},
-             {Text("localPort"), EncodableValue(65536)}}),
-       L"SetDword ProxyEnable 1; SetString ProxyServer socks=127.0.0.1:10808; ",
-       10808},
-      {Args({{Text("enabled"), EncodableValue(true)},
-             {Text("localPort"), EncodableValue(1024)}}),
-       L"SetDword ProxyEnable 1; SetString ProxyServer socks=127.0.0.1:1024; ",
-       1024},
-      {Args({{Text("enabled"), EncodableValue(true)},
-             {Text("localPort"), EncodableValue(2080)}}),
-       L"SetDword ProxyEnable 1; SetString ProxyServer socks=127.0.0.1:2080; ",
+      {{{Text("enabled"), EncodableValue(true)},
+        {Text("localPort"), EncodableValue(2080)}},
+       on + L"socks=127.0.0.1:2080; ",
        2080},
       // The last port is the default of the next call.
-      {Args({{Text("enabled"), EncodableValue(true)}}),
-       L"SetDword ProxyEnable 1; SetString ProxyServer socks=127.0.0.1:2080; ",
+      {{{Text("enabled"), EncodableValue(true)}},
+       on + L"socks=127.0.0.1:2080; ",
        2080},
-      {Args({{Text("enabled"), Text("true")},
-             {Text("localPort"), EncodableValue(1023)}}),
-       L"SetDword ProxyEnable 0; ", 10808},
-      {Args({}), L"SetDword ProxyEnable 0; ", 10808},
+      {{{Text("enabled"), Text("true")},
+        {Text("localPort"), EncodableValue(65536)}},
+       L"SetDword ProxyEnable 0; ",
+       10808},
   };
   for (const auto& c : cases) {
     platform_.calls.clear();
@@ -182,24 +149,16 @@ TEST_F(XrayChannelHandlerTest, ProxyPortIsNormalisedAndRememberedFirst) {
   EXPECT_EQ(manager_.process().lastLocalPort, 3000);
 }
 
-TEST_F(XrayChannelHandlerTest, EveryOtherMethodAnswersOnceAsItsRowSays) {
+// What the end-to-end suite cannot reach; it checks every other answer.
+TEST_F(XrayChannelHandlerTest, UpdatesAndUnknownNamesAnswerAsTheirRowsSay) {
   platform_.downloadResult = -1;
   const struct {
     const char* method;
     std::string answer;
   } rows[] = {
-      {"getXrayVersion", "success نامشخص"},
-      {"getLogs", "success []"},
       {"checkXrayInstalled", "success true"},
-      {"getXrayVersion", "success bundled"},
-      {"downloadXray", "error download_failed / download failed"},
       {"updateXray", "error update_failed / update failed"},
-      {"getXrayVersion", "success bundled"},
-      {"stopXray", "success none"},
-      {"getTrafficStats", "success [downKbps=0;upKbps=0;]"},
-      {"getLogs",
-       "success [Xray پیش فرض نصب شد;دانلود فایل Xray ناموفق بود;"
-       "دانلود فایل Xray ناموفق بود;پراکسی سیستم غیرفعال شد;Xray متوقف شد;]"},
+      {"getXrayVersion", "success bundled"},  // A failed update leaves it.
       {"GetLogs", "not implemented"},
       {"getlogs", "not implemented"},
       {"getLogs ", "not implemented"},
@@ -211,14 +170,12 @@ TEST_F(XrayChannelHandlerTest, EveryOtherMethodAnswersOnceAsItsRowSays) {
   platform_.downloadResult = 0;
   platform_.exitCode = 0;
   platform_.onStart = [&](const std::wstring&) {
-    std::ofstream(folder_ / "xray" / "downloaded" / "xray.exe") << "new";
+    std::ofstream(core_ / "downloaded" / "xray.exe") << "new";
   };
   EXPECT_EQ(Call("updateXray"), "success none");
   EXPECT_EQ(Call("getXrayVersion"), "success latest");
 }
 
-// Every method under every fault the platform can show answers exactly once,
-// and no process handle is left open but the running core's.
 TEST_F(XrayChannelHandlerTest, EveryMethodUnderEveryFaultAnswersOnce) {
   const std::function<void(FakePlatform&)> faults[] = {
       [](FakePlatform&) {},
@@ -231,33 +188,17 @@ TEST_F(XrayChannelHandlerTest, EveryMethodUnderEveryFaultAnswersOnce) {
         p.failing = L"ProxyServer";
         p.sizeResult = 5;
       },
-      [&](FakePlatform& p) {  // A file where the core folder belongs.
-        p.moduleFileName = (folder_ / "blocked" / "client.exe").wstring();
-      },
   };
-  fs::create_directories(folder_ / "blocked");
-  std::ofstream(folder_ / "blocked" / "xray") << "not a folder";
-  const char* const methods[] = {
-      "checkXrayInstalled", "downloadXray",    "updateXray",
-      "getXrayVersion",     "startXray",       "setSystemProxy",
-      "startXray",          "stopXray",        "getLogs",
-      "getTrafficStats",    "getTrafficStats", "noSuchMethod"};
+  const std::wstring host = platform_.moduleFileName;
   for (const auto& fault : faults) {
-    FakePlatform platform;
-    platform.moduleFileName = platform_.moduleFileName;
-    fault(platform);
-    CoreManager manager(platform);
-    const XrayChannelHandler handler(manager);
-    for (const char* method : methods) {
-      std::vector<std::string> answers;
-      handler(MethodCall<EncodableValue>(
-                  method, std::make_unique<EncodableValue>(EncodableMap{
-                              {Text("enabled"), EncodableValue(true)}})),
-              std::make_unique<RecordingResult>(answers));
-      EXPECT_EQ(answers.size(), 1u) << method;
-      EXPECT_EQ(platform.processHandlesOpen,
-                manager.process().processHandle ? 1 : 0)
-          << method;
+    platform_ = FakePlatform();
+    platform_.moduleFileName = host;
+    fault(platform_);
+    for (const char* method :
+         {"checkXrayInstalled", "downloadXray", "updateXray", "getXrayVersion",
+          "startXray", "setSystemProxy", "startXray", "stopXray", "getLogs",
+          "getTrafficStats", "getTrafficStats", "noSuchMethod"}) {
+      Call(method, EncodableMap{{Text("enabled"), EncodableValue(true)}});
     }
   }
 }
