@@ -104,7 +104,7 @@ class Channel {
     platform_.rows[0].outOctets += 25000;
     recording_embedder::DeliverMessage(name_, message);
     recording_embedder::State& embedder = recording_embedder::Embedder();
-    const size_t size = embedder.responses.back().second->size();
+    const size_t size = embedder.responses.back()->size();
     embedder.responses.clear();
     embedder.calls.clear();
     return size;
