@@ -1,11 +1,10 @@
 // Whole channel calls: the message bytes of a call on "zorvane/xray" through
 // the messenger and the method channel to the dispatcher, which answers from
 // the core manager over the fake platform, and the reply bytes back to the
-// embedder double, which copies them as the engine would. The peer is
+// engine's side of the messenger, which copies them once. The peer is
 // msgpack-c decoding the same call and encoding the same reply, codec work
 // alone; "beyond_codec_ns" is what the call costs beyond our codec doing the
-// same (the channel, the dispatcher, the log's copy, the embedder double's
-// records).
+// same (the channel, the dispatcher, the log's copy, the reply's copy).
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_engine.h"
 #include "bench/comparison.h"
 #include "bench/content.h"
 #include "bench/msgpack_peer.h"
@@ -26,7 +26,6 @@
 #include "core/xray_channel_handler.h"
 #include "messaging/binary_messenger_impl.h"
 #include "messaging/method_channel.h"
-#include "messaging/tests/recording_embedder.h"
 
 namespace {
 
@@ -85,7 +84,7 @@ class BenchPlatform : public core::Platform {
   }
 };
 
-// The host's channel as the host window opens it, on the embedder double.
+// The host's channel as the host window opens it, on the benchmark's engine.
 class Channel {
  public:
   Channel() {
@@ -96,25 +95,19 @@ class Channel {
   core::ActivityLog& log() { return manager_.log(); }
 
   // The reply's size. Between calls the interface counters and the clock
-  // move on, so that the rates are worked out afresh; the embedder double's
-  // records are cleared, or they would grow with every call.
+  // move on, so that the rates are worked out afresh.
   size_t Call(const std::vector<uint8_t>& message) {
     platform_.tick += 1000;
     platform_.rows[0].inOctets += 125000;
     platform_.rows[0].outOctets += 25000;
-    recording_embedder::DeliverMessage(name_, message);
-    recording_embedder::State& embedder = recording_embedder::Embedder();
-    const size_t size = embedder.responses.back()->size();
-    embedder.responses.clear();
-    embedder.calls.clear();
-    return size;
+    return bench_engine::DeliverMessage(name_.c_str(), message);
   }
 
  private:
   const std::string name_ = core::kXrayChannelName;
   BenchPlatform platform_;
   core::CoreManager manager_{platform_};
-  flutter::BinaryMessengerImpl messenger_{recording_embedder::kMessenger};
+  flutter::BinaryMessengerImpl messenger_{bench_engine::kMessenger};
   flutter::MethodChannel channel_{&messenger_, name_, &Codec()};
 };
 
