@@ -43,20 +43,20 @@ class CountingResult : public flutter::MethodResult<EncodableValue> {
   int& answers_;
 };
 
-// A host in a scratch folder with its shipped core in place.
-core::FakePlatform& ScratchHostPlatform() {
-  static core::FakePlatform* const platform = [] {
+// The executable of a host in a scratch folder with its shipped core in
+// place, made once: the folder on disk carries over between inputs, as it
+// does between runs of the host.
+const std::wstring& ScratchHostExecutable() {
+  static const std::wstring* const executable = [] {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "zv-dispatcher-fuzz";
     const std::filesystem::path shipped =
         folder / "data" / "flutter_assets" / "assets" / "xray" / "windows";
     std::filesystem::create_directories(shipped);
     std::ofstream(shipped / "xray.exe") << "core";
-    auto* platform = new core::FakePlatform;
-    platform->moduleFileName = (folder / "client.exe").wstring();
-    return platform;
+    return new std::wstring((folder / "client.exe").wstring());
   }();
-  return *platform;
+  return *executable;
 }
 
 }  // namespace
@@ -65,8 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static NullBuffer sink;
   static std::streambuf* const original = std::cerr.rdbuf(&sink);
   (void)original;
-  core::FakePlatform& platform = ScratchHostPlatform();
-  platform.calls.clear();
+  // A fresh platform for each input: the fake records every call, and one
+  // kept across a long campaign would grow without end.
+  core::FakePlatform platform;
+  platform.moduleFileName = ScratchHostExecutable();
   // The second byte picks how the platform behaves, so that failures are
   // reached too.
   const uint8_t mood = size > 1 ? data[1] : 0;
@@ -80,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!call) return 0;
   int answers = 0;
   // A fresh manager for each input: all it allocates is freed with it, so
-  // the fuzzer's leak check stays quiet and quick. The core folder on disk
-  // carries over, as it does between runs of the host.
+  // the fuzzer's leak check stays quiet and quick.
   core::CoreManager manager(platform);
   const core::XrayChannelHandler handler(manager);
   handler(*call, std::make_unique<CountingResult>(answers));
