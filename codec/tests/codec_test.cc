@@ -237,6 +237,12 @@ TEST(StandardCodecSerializerTest, CustomValuesNeedAnExtension) {
             Hex("00 " + extended));
 }
 
+// `inner` wrapped in `depth` one-element lists.
+EncodableValue Nested(int depth, EncodableValue inner) {
+  for (int i = 0; i < depth; ++i) inner = EncodableList{std::move(inner)};
+  return inner;
+}
+
 // The ordering of map keys. Each pair: the first must order strictly before
 // the second.
 TEST(EncodableValueTest, OrdersByIndexThenContent) {
@@ -261,11 +267,17 @@ TEST(EncodableValueTest, OrdersByIndexThenContent) {
       {EncodableMap{{1, 9}}, EncodableMap{{2, 0}}},  // by key first,
       {EncodableMap{{1, 2}}, EncodableMap{{1, 3}}},  // then by value
       {EncodableMap{}, custom},
-      {custom, std::vector<float>{}}};
+      {custom, std::vector<float>{}},
+      // Deep keys are compared in one walk: asked "less?" both ways at every
+      // level, 64 levels would take 2^64 steps.
+      {Nested(64, 1), Nested(64, 2)},
+      {Nested(32, EncodableMap{{Nested(32, 1), 1}}),
+       Nested(32, EncodableMap{{Nested(32, 1), 2}})}};
   for (const auto& [smaller, larger] : pairs) {
     EXPECT_TRUE(smaller < larger) << smaller.index() << " " << larger.index();
     EXPECT_FALSE(larger < smaller) << smaller.index() << " " << larger.index();
   }
+  EXPECT_FALSE(Nested(64, "a") < Nested(64, "a"));
   // Custom values order by identity: two copies are never equal keys.
   const EncodableValue first(custom), second(first);
   EXPECT_NE(first < second, second < first);
