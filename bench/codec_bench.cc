@@ -173,12 +173,33 @@ void BM_MixedMapDecode(benchmark::State& state) {
       [&] { return peer::Tree(peer_bytes).root().via.map.size; });
 }
 
+// A map whose two keys are lists nested `depth` deep that differ only at
+// the bottom: decoding orders them, which must cost in proportion to the
+// depth (time per depth unit stays flat as the depth grows).
+void BM_DeepKeysDecode(benchmark::State& state) {
+  const auto depth = static_cast<int>(state.range(0));
+  EncodableValue first = 1, second = 2;
+  for (int i = 0; i < depth; ++i) {
+    first = EncodableList{first};
+    second = EncodableList{second};
+  }
+  const std::vector<uint8_t> bytes =
+      Serialize(EncodableMap{{first, true}, {second, false}});
+  auto decode = [&] { return Deserialize(bytes); };
+  bench::RunLoop(state, bytes.size(), decode);
+  state.counters["s_per_level"] =
+      benchmark::Counter(static_cast<double>(depth),
+                         benchmark::Counter::kIsIterationInvariantRate |
+                             benchmark::Counter::kInvert);
+}
+
 BENCHMARK(BM_GetLogsEnvelopeEncode);
 BENCHMARK(BM_GetLogsEnvelopeDecode);
 BENCHMARK(BM_StartXrayCallEncode);
 BENCHMARK(BM_StartXrayCallDecode);
 BENCHMARK(BM_MixedMapEncode);
 BENCHMARK(BM_MixedMapDecode);
+BENCHMARK(BM_DeepKeysDecode)->Arg(16)->Arg(64);
 
 }  // namespace
 
