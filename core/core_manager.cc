@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 #include "core/log_lines.h"
 #include "core/system_proxy.h"
@@ -135,20 +136,19 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
   }
   // Two cores would fight over the port, and the older one could never be
   // stopped again.
-  EndRecordedCore();
+  const bool endedRecorded = EndRecordedCore();
+  const bool endedACore = EndLeftoverCores() || endedRecorded;
   process_.processHandle = platform_.StartHiddenProcess(
       CoreCommandLine(xrayExe.wstring(), configFile.wstring()));
   if (!process_.processHandle) {
-    log_.AppendLog(kLogStartFailed);
-    return false;
+    return FailStart(endedACore, kLogStartFailed);
   }
   platform_.Sleep(kLivenessPauseMs);
   uint32_t exitCode = 0;
   if (!process_.processHandle->ExitCode(&exitCode) ||
       exitCode != Process::kStillActive) {
     process_.processHandle.reset();
-    log_.AppendLog(kLogStoppedRightAfterStart);
-    return false;
+    return FailStart(endedACore, kLogStoppedRightAfterStart);
   }
   process_.lastLocalPort = NormalizeLocalPort(localPort);
   core::SetSystemProxy(platform_, log_, systemProxy, process_.lastLocalPort);
@@ -156,17 +156,48 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
   return true;
 }
 
+bool CoreManager::FailStart(bool endedACore, const char* line) {
+  // The proxy pointed at the core just ended; left on, it would send the
+  // user's traffic to a port nobody serves.
+  if (endedACore) {
+    core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
+  }
+  log_.AppendLog(line);
+  return false;
+}
+
 void CoreManager::StopXray() {
   EndRecordedCore();
+  EndLeftoverCores();
   core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
   log_.AppendLog(kLogStopped);
 }
 
-void CoreManager::EndRecordedCore() {
-  if (!process_.processHandle) return;
-  process_.processHandle->Terminate(0);
-  process_.processHandle->Wait(kExitWaitMs);
+bool CoreManager::EndRecordedCore() {
+  if (!process_.processHandle) return false;
+  EndProcess(*process_.processHandle);
   process_.processHandle.reset();
+  return true;
+}
+
+bool CoreManager::EndLeftoverCores() {
+  // Worked out without creating the core folder: a stop must not make one.
+  const std::wstring folder = layout_.ExecutableDirectory().wstring();
+  if (folder.empty()) return false;
+  std::vector<std::unique_ptr<Process>> leftovers;
+  // A list that cannot be read leaves nothing to end; a leftover core then
+  // makes the start fail as it would have without this search.
+  platform_.ProcessesWithImage(JoinPath(JoinPath(folder, L"xray"), L"xray.exe"),
+                               &leftovers);
+  for (const std::unique_ptr<Process>& leftover : leftovers) {
+    EndProcess(*leftover);
+  }
+  return !leftovers.empty();
+}
+
+void CoreManager::EndProcess(Process& process) {
+  process.Terminate(0);
+  process.Wait(kExitWaitMs);
 }
 
 bool CoreManager::DownloadXray(const std::wstring& url) {

@@ -57,12 +57,15 @@ class CoreManager {
   bool CheckXrayInstalled();
   // Writes config.json, starts the core hidden and, when it is still running
   // 1200 ms later, switches the system proxy; true when it runs. A core
-  // started earlier is ended first, once the new configuration is written;
-  // a configuration that cannot be written fails the start and ends nothing.
+  // started earlier, by this run of the host or by an earlier one from the
+  // same folder, is ended first, once the new configuration is written; a
+  // configuration that cannot be written fails the start and ends nothing.
+  // A start that ended a core and then fails switches the proxy off.
   bool StartXray(const std::string& config, bool systemProxy,
                  int32_t localPort);
-  // Ends the recorded core (waiting for it, bounded) and switches the system
-  // proxy off; always logs.
+  // Ends the recorded core and any other running from this host's core
+  // folder (waiting for each, bounded) and switches the system proxy off;
+  // always logs.
   void StopXray();
   // Downloads the archive at `url`, unpacks it and puts its xray.exe in
   // place; true on success. Exactly one status line per call.
@@ -87,8 +90,17 @@ class CoreManager {
   TrafficSample& trafficSample() { return trafficSample_; }
 
  private:
-  // Terminates the recorded core, waits for it (bounded) and forgets it.
-  void EndRecordedCore();
+  // Terminates the recorded core, waits for it (bounded) and forgets it;
+  // false when none was recorded.
+  bool EndRecordedCore();
+  // Ends the cores running from this host's core folder that it has no
+  // record of (left by an earlier run of the host); false when there were
+  // none, or the process list could not be read.
+  bool EndLeftoverCores();
+  // Terminates `process` and waits for it, at most 2 s.
+  void EndProcess(Process& process);
+  // Switches the proxy off when `endedACore`, then logs `line`; false.
+  bool FailStart(bool endedACore, const char* line);
   // Copies the extracted xray.exe over the installed core.
   bool InstallDownloadedXray(const std::filesystem::path& folder);
 

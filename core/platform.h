@@ -89,6 +89,14 @@ class Platform {
   virtual std::unique_ptr<Process> StartHiddenProcess(
       const std::wstring& commandLine) = 0;
 
+  // The running processes other than the host whose executable is
+  // `imagePath`, full paths compared without regard to letter case, each
+  // open for ending and waiting; false when the process list cannot be read,
+  // and then `found` is untouched.
+  virtual bool ProcessesWithImage(
+      const std::wstring& imagePath,
+      std::vector<std::unique_ptr<Process>>* found) = 0;
+
   // Sleep: blocks the calling thread.
   virtual void Sleep(uint32_t milliseconds) = 0;
 

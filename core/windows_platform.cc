@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "win/processes.h"
+
 namespace core {
 namespace {
 
@@ -113,6 +115,22 @@ std::unique_ptr<Process> WindowsPlatform::StartHiddenProcess(
   win::UniqueProcessInformation owned(information);
   owned.thread.Reset();  // Only the process is ever waited for.
   return std::make_unique<WindowsProcess>(std::move(owned.process));
+}
+
+bool WindowsPlatform::ProcessesWithImage(
+    const std::wstring& imagePath,
+    std::vector<std::unique_ptr<Process>>* found) {
+  std::vector<win::UniqueKernelHandle> handles;
+  if (!win::OpenProcessesByImage(
+          imagePath,
+          PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+          &handles)) {
+    return false;
+  }
+  for (win::UniqueKernelHandle& handle : handles) {
+    found->push_back(std::make_unique<WindowsProcess>(std::move(handle)));
+  }
+  return true;
 }
 
 void WindowsPlatform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }

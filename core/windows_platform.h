@@ -20,6 +20,9 @@ class WindowsPlatform : public Platform {
   uint64_t TickCount() override;
   std::unique_ptr<Process> StartHiddenProcess(
       const std::wstring& commandLine) override;
+  bool ProcessesWithImage(
+      const std::wstring& imagePath,
+      std::vector<std::unique_ptr<Process>>* found) override;
   void Sleep(uint32_t milliseconds) override;
   long DownloadToFile(const std::wstring& url,
                       const std::wstring& path) override;

@@ -70,6 +70,9 @@ class CoreManagerTest : public ScratchHostTest {
            CoreCommandLine((core_ / "xray.exe").wstring(),
                            (core_ / "config.json").wstring());
   }
+  std::wstring ListCall() const {
+    return L"ProcessesWithImage " + (core_ / "xray.exe").wstring();
+  }
 
   CoreManager manager_{platform_};
 };
@@ -104,12 +107,12 @@ TEST_F(CoreManagerTest, StartRunsTheCoreThenPointsTheProxyAtIt) {
   EXPECT_THAT(manager_.log().LogSnapshot(),
               ElementsAre(kInstalled, kProxyOn, kStarted));
   // Only a core still running 1200 ms after its start counts as started.
-  const Calls expected = {L"CopyOneFile xray.exe", StartCall(), L"Sleep 1200",
-                          L"ExitCode #1"};
-  EXPECT_THAT(Calls(platform_.calls.begin(), platform_.calls.begin() + 4),
+  const Calls expected = {L"CopyOneFile xray.exe", ListCall(), StartCall(),
+                          L"Sleep 1200", L"ExitCode #1"};
+  EXPECT_THAT(Calls(platform_.calls.begin(), platform_.calls.begin() + 5),
               ElementsAreArray(expected));
-  EXPECT_EQ(platform_.calls[5], L"SetDword ProxyEnable 1");
-  EXPECT_EQ(platform_.calls[6], L"SetString ProxyServer socks=127.0.0.1:10808");
+  EXPECT_EQ(platform_.calls[6], L"SetDword ProxyEnable 1");
+  EXPECT_EQ(platform_.calls[7], L"SetString ProxyServer socks=127.0.0.1:10808");
 }
 
 // A start that fails says why, and leaves no core recorded, the last port as
@@ -165,9 +168,9 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
   ASSERT_TRUE(manager_.StartXray("{}", false, 2080));
   platform_.calls.clear();
   ASSERT_TRUE(manager_.StartXray("{}", true, 3000));
-  EXPECT_THAT(Calls(platform_.calls.begin(), platform_.calls.begin() + 4),
+  EXPECT_THAT(Calls(platform_.calls.begin(), platform_.calls.begin() + 5),
               ElementsAre(L"Terminate 0 #1", L"Wait 2000 #1",
-                          L"CloseProcess #1", StartCall()));
+                          L"CloseProcess #1", ListCall(), StartCall()));
   EXPECT_EQ(manager_.process().lastLocalPort, 3000);
   // A configuration that cannot be written keeps the running core.
   fs::remove(core_ / "config.json");
@@ -186,14 +189,111 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
       L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
       L"SetDword ProxyEnable 0", L"CloseKey", L"NotifyInternetOption 39",
       L"NotifyInternetOption 37"};
-  Calls expected = {L"Terminate 0 #2", L"Wait 2000 #2", L"CloseProcess #2"};
+  Calls expected = {L"Terminate 0 #2", L"Wait 2000 #2", L"CloseProcess #2",
+                    ListCall()};
   expected.insert(expected.end(), proxyOff.begin(), proxyOff.end());
+  expected.push_back(ListCall());
   expected.insert(expected.end(), proxyOff.begin(), proxyOff.end());
   EXPECT_THAT(platform_.calls, ElementsAreArray(expected));
   EXPECT_THAT(manager_.log().LogSnapshot(),
               ElementsAre(kInstalled, kProxyOff, kStarted, kProxyOn, kStarted,
                           kStartFailed, kProxyOff, kProxyOff, kStopped,
                           kProxyOff, kStopped));
+}
+
+// Cores left running from this core folder by an earlier run of the host are
+// ended by a start and by a stop, each waited for like the recorded one;
+// whatever their search meets, each call gives its one answer and its usual
+// lines.
+TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
+  const Calls endLeftover1 = {L"Terminate 0 leftover1", L"Wait 2000 leftover1",
+                              L"CloseProcess leftover1"};
+  const Calls endBoth = {L"Terminate 0 leftover1",  L"Wait 2000 leftover1",
+                         L"Terminate 0 leftover2",  L"Wait 2000 leftover2",
+                         L"CloseProcess leftover1", L"CloseProcess leftover2"};
+  const struct {
+    const char* name;
+    int leftovers;
+    bool listFails, endFails;
+    Calls ended;
+  } cases[] = {
+      {"none left", 0, false, false, {}},
+      {"two left", 2, false, false, endBoth},
+      {"process list unreadable", 2, true, false, {}},
+      {"ending fails", 1, false, true, endLeftover1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform platform;
+    platform.moduleFileName = platform_.moduleFileName;
+    platform.leftoverCores = c.leftovers;
+    platform.listFails = c.listFails;
+    platform.endFails = c.endFails;
+    fs::create_directories(core_);
+    std::ofstream(core_ / "xray.exe") << "core";
+    CoreManager manager(platform);
+    EXPECT_TRUE(manager.StartXray("{}", true, 3000));
+    Calls expected = {ListCall()};
+    expected.insert(expected.end(), c.ended.begin(), c.ended.end());
+    expected.push_back(StartCall());
+    EXPECT_THAT(
+        Calls(platform.calls.begin(), platform.calls.begin() + expected.size()),
+        ElementsAreArray(expected));
+    platform.calls.clear();
+    manager.StopXray();
+    expected = {L"Terminate 0 #1", L"Wait 2000 #1", L"CloseProcess #1",
+                ListCall()};
+    expected.insert(expected.end(), c.ended.begin(), c.ended.end());
+    expected.push_back(
+        L"OpenCurrentUserKey "
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    EXPECT_THAT(
+        Calls(platform.calls.begin(), platform.calls.begin() + expected.size()),
+        ElementsAreArray(expected));
+    EXPECT_THAT(manager.log().LogSnapshot(),
+                ElementsAre(kProxyOn, kStarted, kProxyOff, kStopped));
+  }
+}
+
+// A start that ended a running core, recorded or left by an earlier host,
+// and then fails switches the proxy off before its own line: left on, the
+// proxy would send the user's traffic to a port nobody serves.
+TEST_F(CoreManagerTest, ARestartThatFailsSwitchesTheProxyOff) {
+  const struct {
+    const char* name;
+    bool recorded;
+    int leftovers;
+    std::function<void(FakePlatform&)> fault;
+    std::string line;
+  } cases[] = {
+      {"recorded, not created", true, 0,
+       [](FakePlatform& p) { p.startFails = true; }, kStartFailed},
+      {"recorded, ended at once", true, 0,
+       [](FakePlatform& p) { p.exitCode = 1; }, kDiedAtOnce},
+      {"left by an earlier host, ended at once", false, 1,
+       [](FakePlatform& p) { p.exitCode = 1; }, kDiedAtOnce},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform platform;
+    platform.moduleFileName = platform_.moduleFileName;
+    fs::create_directories(core_);
+    std::ofstream(core_ / "xray.exe") << "core";
+    CoreManager manager(platform);
+    if (c.recorded) {
+      ASSERT_TRUE(manager.StartXray("{}", true, 3000));
+    }
+    const size_t before = manager.log().LogSnapshot().size();
+    platform.leftoverCores = c.leftovers;
+    c.fault(platform);
+    platform.calls.clear();
+    EXPECT_FALSE(manager.StartXray("{}", true, 4000));
+    const std::vector<std::string> lines = manager.log().LogSnapshot();
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + before, lines.end()),
+                ElementsAre(kProxyOff, c.line));
+    EXPECT_EQ(manager.process().processHandle, nullptr);
+    EXPECT_EQ(manager.process().lastLocalPort, c.recorded ? 3000 : 10808);
+  }
 }
 
 TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {

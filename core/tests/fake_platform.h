@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/platform.h"
@@ -32,6 +33,12 @@ class FakePlatform : public Platform {
   uint32_t exitCode = Process::kStillActive;
   bool exitCodeFails = false;
   int processesStarted = 0;
+  // Cores left running by an earlier host: how many the process list finds,
+  // whether the list cannot be read, and whether ending any process fails
+  // (its Terminate fails and its Wait times out).
+  int leftoverCores = 0;
+  bool listFails = false;
+  bool endFails = false;
   long downloadResult = 0;  // The HRESULT; on success the file holds "PK".
   bool copyFails = false;
 
@@ -68,7 +75,19 @@ class FakePlatform : public Platform {
     calls.push_back(L"StartHiddenProcess " + commandLine);
     if (startFails) return nullptr;
     if (onStart) onStart(commandLine);
-    return std::make_unique<FakeProcess>(*this, ++processesStarted);
+    return std::make_unique<FakeProcess>(
+        *this, L" #" + std::to_wstring(++processesStarted));
+  }
+  bool ProcessesWithImage(
+      const std::wstring& imagePath,
+      std::vector<std::unique_ptr<Process>>* found) override {
+    calls.push_back(L"ProcessesWithImage " + imagePath);
+    if (listFails) return false;
+    for (int i = 1; i <= leftoverCores; ++i) {
+      found->push_back(std::make_unique<FakeProcess>(
+          *this, L" leftover" + std::to_wstring(i)));
+    }
+    return true;
   }
   void Sleep(uint32_t milliseconds) override {
     calls.push_back(L"Sleep " + std::to_wstring(milliseconds));
@@ -96,21 +115,22 @@ class FakePlatform : public Platform {
   }
 
  private:
-  // Records its calls as "NAME #NUMBER".
+  // Records its calls as "CALL #NUMBER" (started here) or "CALL leftoverN".
   class FakeProcess : public Process {
    public:
-    FakeProcess(FakePlatform& platform, int number)
-        : platform_(platform), name_(L" #" + std::to_wstring(number)) {}
+    FakeProcess(FakePlatform& platform, std::wstring name)
+        : platform_(platform), name_(std::move(name)) {}
     ~FakeProcess() override { Record(L"CloseProcess"); }
     bool ExitCode(uint32_t* code) override {
       *code = platform_.exitCode;
       return Record(L"ExitCode") && !platform_.exitCodeFails;
     }
     bool Wait(uint32_t ms) override {
-      return Record(L"Wait " + std::to_wstring(ms));
+      return Record(L"Wait " + std::to_wstring(ms)) && !platform_.endFails;
     }
     bool Terminate(uint32_t code) override {
-      return Record(L"Terminate " + std::to_wstring(code));
+      return Record(L"Terminate " + std::to_wstring(code)) &&
+             !platform_.endFails;
     }
 
    private:

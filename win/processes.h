@@ -1,0 +1,21 @@
+// Finding running programs by the file they were started from, for the tools
+// that must end every copy of a program before they can replace or remove it.
+#ifndef WIN_PROCESSES_H_
+#define WIN_PROCESSES_H_
+
+#include <string>
+#include <vector>
+
+#include "win/handles.h"
+
+namespace win {
+
+// Every process other than the caller whose executable is `imagePath`, full
+// paths compared without regard to letter case, each opened with `access`;
+// false when the process list cannot be taken, and then `found` is untouched.
+bool OpenProcessesByImage(const std::wstring& imagePath, DWORD access,
+                          std::vector<UniqueKernelHandle>* found);
+
+}  // namespace win
+
+#endif  // WIN_PROCESSES_H_
