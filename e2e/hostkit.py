@@ -21,6 +21,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "standins", "flutter_windows"))
 import driver  # noqa: E402
 
 CHANNEL = "zorvane/xray"
+SHIPPED_CORE = os.path.join("data", "flutter_assets", "assets", "xray",
+                            "windows", "xray.exe")
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 
@@ -104,14 +106,17 @@ class Wine:
                                   "ProxyOverride"))
 
 
-def fresh_copy(bundle, scratch, name, without=None):
+def fresh_copy(bundle, scratch, name, without=None, core=None):
     """A scratch copy of the bundle, so that the core folder a run creates
-    never reaches the bundle itself."""
+    never reaches the bundle itself; CORE, when given, is shipped in place of
+    the bundle's core."""
     folder = os.path.join(scratch, name)
     shutil.rmtree(folder, ignore_errors=True)
     shutil.copytree(bundle, folder)
     if without:
         shutil.rmtree(os.path.join(folder, without))
+    if core:
+        shutil.copyfile(core, os.path.join(folder, SHIPPED_CORE))
     return folder
 
 
@@ -215,10 +220,12 @@ class PageServer:
         self.server.server_close()
 
 
-def fetch_through_socks(socks_port, http_port, path="/", timeout=30):
-    """GET http://127.0.0.1:HTTP_PORT/PATH through the SOCKS5 service on
-    127.0.0.1:SOCKS_PORT (no authentication, CONNECT to an IPv4 address);
-    returns the status line and the body."""
+def fetch_through_socks(socks_port, http_port, path="/", timeout=30,
+                        host="127.0.0.1"):
+    """GET http://HOST:HTTP_PORT/PATH through the SOCKS5 service on
+    127.0.0.1:SOCKS_PORT (no authentication, CONNECT to an IPv4 address or,
+    for a name, to the name for the server to resolve); returns the status
+    line and the body."""
     with socket.create_connection(("127.0.0.1", socks_port),
                                   timeout=timeout) as connection:
         def exactly(count):
@@ -233,14 +240,18 @@ def fetch_through_socks(socks_port, http_port, path="/", timeout=30):
         connection.sendall(b"\x05\x01\x00")
         if exactly(2) != b"\x05\x00":
             raise ConnectionError("SOCKS5 server refused no-authentication")
-        connection.sendall(b"\x05\x01\x00\x01" + socket.inet_aton("127.0.0.1")
+        try:
+            address = b"\x01" + socket.inet_aton(host)
+        except OSError:
+            address = b"\x03" + bytes([len(host)]) + host.encode("ascii")
+        connection.sendall(b"\x05\x01\x00" + address
                            + struct.pack(">H", http_port))
         reply = exactly(4)
         if reply[:2] != b"\x05\x00":
             raise ConnectionError("SOCKS5 CONNECT answered %r" % reply)
         exactly({1: 4, 4: 16}.get(reply[3], 0) + 2)  # bound address, port
-        connection.sendall(("GET %s HTTP/1.0\r\nHost: 127.0.0.1:%d\r\n\r\n"
-                            % (path, http_port)).encode("ascii"))
+        connection.sendall(("GET %s HTTP/1.0\r\nHost: %s:%d\r\n\r\n"
+                            % (path, host, http_port)).encode("ascii"))
         response = b""
         while True:
             chunk = connection.recv(65536)

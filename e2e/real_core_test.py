@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""End to end against a real proxy core: zorvane.exe from copies of the bundle
+whose shipped core is v2ray (an independent program with the downloaded
+core's JSON configuration, built by scripts/real-core), under Wine in a
+prefix and on a display of the suite's own, driven through the stand-in
+engine's driver connection. Every reply and log line is written out here.
+Unknown options go to unittest."""
+
+import argparse
+import json
+import os
+import socket
+import sys
+import unittest
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import hostkit  # noqa: E402
+
+OPTIONS = WINE = DISPLAY = PAGE_SERVER = None
+PAGE = "served on 127.0.0.1, fetched through v2ray"
+OK = ("HTTP/1.0 200 OK", PAGE)
+OVERRIDE = "localhost;127.*;<local>"
+
+NULL, TRUE = bytes.fromhex("0000"), bytes.fromhex("0001")
+BUNDLED = bytes.fromhex("0007 07") + b"bundled"
+START_FAILED = (bytes.fromhex("01 07 0c") + b"start_failed" +
+                bytes.fromhex("07 0c") + b"start failed" + bytes.fromhex("00"))
+INSTALLED, STARTED = "Xray پیش فرض نصب شد", "Xray در ویندوز اجرا شد"
+DIED_AT_ONCE = "Xray بلافاصله پس از اجرا متوقف شد"
+STOPPED = "Xray متوقف شد"
+PROXY_ON, PROXY_OFF = "پراکسی سیستم فعال شد", "پراکسی سیستم غیرفعال شد"
+
+
+def log_reply(lines):
+    """Success with a list (0C, one-byte count) of strings (07, one-byte
+    size, the UTF-8 bytes)."""
+    return bytes([0, 0x0C, len(lines)]) + b"".join(
+        bytes([7, len(line.encode())]) + line.encode() for line in lines)
+
+
+def v2ray_config(port):
+    """v2ray's own layout: a SOCKS inbound without authentication on
+    127.0.0.1:PORT, and every connection made directly."""
+    return json.dumps({
+        "inbounds": [{"port": port, "listen": "127.0.0.1", "protocol": "socks",
+                      "settings": {"auth": "noauth"}}],
+        "outbounds": [{"protocol": "freedom"}]})
+
+
+def start(port):
+    return {"config": v2ray_config(port), "localPort": port}
+
+
+def fetch(port, host="127.0.0.1"):
+    """The page through the core's SOCKS5 port, or what went wrong."""
+    try:
+        return hostkit.fetch_through_socks(port, PAGE_SERVER.port, host=host)
+    except OSError as error:
+        return type(error).__name__
+
+
+def refused(port):
+    """Whether a connection to 127.0.0.1:PORT is refused."""
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=10).close()
+    except ConnectionRefusedError:
+        return True
+    return False
+
+
+def cores(folder):
+    """How many cores run from FOLDER's core folder, once the count has
+    settled (Wine reports an ended process a moment late)."""
+    counts = []
+
+    def settled():
+        counts.append(len(hostkit.core_processes(folder)))
+        return len(counts) > 2 and counts[-1] == counts[-2] == counts[-3]
+    hostkit.wait_until(settled, timeout=20, step=0.3)
+    return counts[-1]
+
+
+def copy_with_real_core(name):
+    return hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, name,
+                              core=OPTIONS.real_core)
+
+
+class RealCoreTest(unittest.TestCase):
+    def run_checks(self, play, *folders):
+        """Runs PLAY(check); then every check is a subtest. Whatever runs
+        from FOLDERS is ended afterwards."""
+        checks, hosts = [], []
+        try:
+            play(lambda *check: checks.append(check), hosts)
+        finally:
+            for host in hosts:
+                host.kill()
+            for folder in folders:
+                hostkit.kill_processes(hostkit.core_processes(folder))
+        for what, seen, expected in checks:
+            with self.subTest(what):
+                self.assertEqual(seen, expected)
+
+    def test_core_life(self):
+        """One host: the core installed, started, fetched through, restarted,
+        moved, stopped, started again and failing to start."""
+        folder = copy_with_real_core("life")
+        first, second, held = (hostkit.free_port() for _ in range(3))
+
+        def play(check, hosts):
+            host = hostkit.Host(WINE, folder)
+            hosts.append(host)
+
+            def call(what, method, arguments, expected):
+                check(method + ", " + what, host.call(method, arguments),
+                      expected)
+
+            call("empty core folder", "checkXrayInstalled", None, TRUE)
+            call("shipped", "getXrayVersion", None, BUNDLED)
+            call("first port", "startXray", start(first), NULL)
+            check("page by address", fetch(first), OK)
+            check("page by name", fetch(first, "localhost"), OK)
+            check("proxy on", WINE.proxy_settings(),
+                  ("0x1", "socks=127.0.0.1:%d" % first, OVERRIDE))
+            call("same port again", "startXray", start(first), NULL)
+            check("cores after the restart", cores(folder), 1)
+            check("page after the restart", fetch(first), OK)
+            call("another port while running", "startXray", start(second),
+                 NULL)
+            check("old port", refused(first), True)
+            check("page on the new port", fetch(second), OK)
+            check("cores after the move", cores(folder), 1)
+            call("running", "stopXray", None, NULL)
+            check("cores after the stop", cores(folder), 0)
+            check("port after the stop", refused(second), True)
+            check("proxy after the stop", WINE.proxy_settings()[0], "0x0")
+            call("stopped", "stopXray", None, NULL)
+            call("right after a stop", "startXray", start(second), NULL)
+            check("page after stop and start", fetch(second), OK)
+            check("proxy on again", WINE.proxy_settings()[0], "0x1")
+            # v2ray exits at once on a syntax error. The running core was
+            # ended for it, so the proxy must not point at its port.
+            call("JSON syntax error", "startXray",
+                 {"config": '{"inbounds": [', "localPort": second},
+                 START_FAILED)
+            check("cores after the syntax error", cores(folder), 0)
+            check("proxy after the syntax error", WINE.proxy_settings()[0],
+                  "0x0")
+            with socket.socket() as listener:
+                listener.bind(("127.0.0.1", held))
+                listener.listen()
+                call("port held by another listener", "startXray",
+                     start(held), START_FAILED)
+            check("cores after the held port", cores(folder), 0)
+            call("the session's lines", "getLogs", None, log_reply(
+                [INSTALLED, PROXY_ON, STARTED, PROXY_ON, STARTED, PROXY_ON,
+                 STARTED, PROXY_OFF, STOPPED, PROXY_OFF, STOPPED, PROXY_ON,
+                 STARTED, PROXY_OFF, DIED_AT_ONCE, DIED_AT_ONCE]))
+            check("exit code", host.close(), 0)
+
+        self.run_checks(play, folder)
+
+    def test_core_left_by_an_earlier_host(self):
+        """Host A's core outlives its window; host B from the same folder
+        ends it on start and its own on stop. A core run from another copy
+        of the bundle is never touched."""
+        folder = copy_with_real_core("ab")
+        other = copy_with_real_core("other")
+        port, other_port = hostkit.free_port(), hostkit.free_port()
+
+        def play(check, hosts):
+            def host_in(where):
+                hosts.append(hostkit.Host(WINE, where))
+                return hosts[-1]
+
+            host = host_in(other)
+            check("other copy starts", host.call("startXray",
+                                                 start(other_port)), NULL)
+            check("other copy closes", host.close(), 0)
+            host = host_in(folder)
+            check("A starts", host.call("startXray", start(port)), NULL)
+            check("A closes", host.close(), 0)
+            check("A's core outlives A", cores(folder), 1)
+            host = host_in(folder)
+            check("B starts on A's port", host.call("startXray", start(port)),
+                  NULL)
+            check("cores after B's start", cores(folder), 1)
+            check("page through B's core", fetch(port), OK)
+            check("B stops", host.call("stopXray"), NULL)
+            check("cores after B's stop", cores(folder), 0)
+            check("port after B's stop", refused(port), True)
+            check("the other copy's core", (cores(other), fetch(other_port)),
+                  (1, OK))
+            check("B closes", host.close(), 0)
+
+        self.run_checks(play, folder, other)
+
+
+def setUpModule():
+    global DISPLAY, WINE, PAGE_SERVER
+    if not OPTIONS.real_core or not os.path.isfile(OPTIONS.real_core):
+        raise RuntimeError(
+            "no real core at %r: configure with -DZV_REAL_CORE=$(scripts/"
+            "real-core), as scripts/test does" % OPTIONS.real_core)
+    # v2ray reads config.json from its working directory before its own
+    # folder, and the host hands the core its own working directory: run
+    # from a folder without one, or the core would read that file instead.
+    workdir = os.path.join(OPTIONS.scratch, "workdir")
+    os.makedirs(workdir, exist_ok=True)
+    if os.path.exists(os.path.join(workdir, "config.json")):
+        os.remove(os.path.join(workdir, "config.json"))
+    os.chdir(workdir)
+    DISPLAY = hostkit.Display(1280, 1024)
+    WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
+    WINE.end_server()  # what an earlier run left, on another display
+    PAGE_SERVER = hostkit.PageServer(PAGE)
+
+
+def tearDownModule():
+    PAGE_SERVER.stop()
+    WINE.end_server()
+    DISPLAY.stop()
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for name in ["--bundle", "--wine-run", "--prefix", "--scratch",
+                 "--real-core"]:
+        parser.add_argument(name, required=True)
+    OPTIONS, rest = parser.parse_known_args()
+    OPTIONS.bundle, OPTIONS.wine_run, OPTIONS.prefix, OPTIONS.scratch = (
+        os.path.abspath(path) for path in (OPTIONS.bundle, OPTIONS.wine_run,
+                                           OPTIONS.prefix, OPTIONS.scratch))
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
