@@ -70,6 +70,8 @@ def main():
     for name in ["--bundle", "--wine-run", "--prefix", "--scratch", "--probe",
                  "--screenshot"]:
         parser.add_argument(name, required=True)
+    parser.add_argument("--real-core", help="shipped in place of the "
+                        "bundle's stand-in core")
     options = parser.parse_args()
     sys.stdout.reconfigure(encoding="utf-8", line_buffering=True)
 
@@ -79,14 +81,16 @@ def main():
     # Persian letters under Wine; DejaVu Sans Mono has.
     wine.run("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v",
              "Courier New", "/t", "REG_SZ", "/d", "DejaVu Sans Mono", "/f")
-    folder = hostkit.fresh_copy(options.bundle, options.scratch, "zorvane")
+    folder = hostkit.fresh_copy(options.bundle, options.scratch, "zorvane",
+                                core=options.real_core)
     page_server = hostkit.PageServer(
         "<h1>Hello from 127.0.0.1</h1>\n<p>سلام! This page came through "
         "the core's SOCKS5 service.</p>\n")
     port = 10808 if hostkit.port_is_free(10808) else hostkit.free_port()
 
-    print("== zorvane.exe under Wine on display %s, from %s"
-          % (os.environ["DISPLAY"], folder))
+    print("== zorvane.exe under Wine on display %s, from %s, its core %s"
+          % (os.environ["DISPLAY"], folder, "v2ray (" + options.real_core +
+             ")" if options.real_core else "the stand-in"))
     host = hostkit.Host(wine, folder)
     session = Session(host)
     try:

@@ -1,14 +1,13 @@
 // The Windows side for real: the registry, the interface table and the module
-// name; the stand-in core started, restarted and stopped; downloads fetched
-// with URLDownloadToFileW from a server on 127.0.0.1 and unpacked by the
-// stand-in PowerShell beside this program. The logic around these calls is
-// the fake platform's tests'.
+// name; the stand-in core started, found by its path and stopped; downloads
+// fetched with URLDownloadToFileW from a server on 127.0.0.1 and unpacked by
+// the stand-in PowerShell beside this program. The logic around these calls
+// is the fake platform's tests', restarts the real core's end-to-end suite's.
 
 #include <windows.h>
 // windows.h comes first: the other SDK headers build on it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -155,19 +154,6 @@ TEST(WindowsPlatformTest, FolderIsFoundInFullFromALongPath) {
   fs::remove(program.parent_path() / "xray");  // remove_all hangs here
 }
 
-int RunningCores() {
-  win::UniqueFileHandle snapshot(
-      CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  int count = 0;
-  for (bool more = Process32FirstW(snapshot.Get(), &entry); more;
-       more = Process32NextW(snapshot.Get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, L"xray.exe") == 0) ++count;
-  }
-  return count;
-}
-
 win::UniqueSocket LoopbackSocket(uint16_t port, bool listen) {
   win::UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in address = {};
@@ -273,6 +259,17 @@ class WindowsCoreTest : public ScratchUserTest {
     fs::remove_all(folder_, ignored);
   }
 
+  // The cores running from the scratch host's core folder, looked for as
+  // the host looks for a core left running, the path in capitals: Windows
+  // compares file names without regard to case.
+  int RunningCores() {
+    std::wstring path = (folder_ / "xray" / "xray.exe").wstring();
+    CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    std::vector<std::unique_ptr<Process>> found;
+    EXPECT_TRUE(platform_.ProcessesWithImage(path, &found));
+    return static_cast<int>(found.size());
+  }
+
   const fs::path here_ = win::ExecutableFolder();
   const fs::path folder_ =
       fs::temp_directory_path() /
@@ -282,7 +279,7 @@ class WindowsCoreTest : public ScratchUserTest {
   CoreManager manager_{platform_};
 };
 
-TEST_F(WindowsCoreTest, CoreRestartsStopsAndIsReplacedByADownload) {
+TEST_F(WindowsCoreTest, CoreStopsAndIsReplacedByADownload) {
   FileServer server(here_ / "archives");
   const fs::path core = folder_ / "xray";
   ASSERT_TRUE(manager_.CheckXrayInstalled());
@@ -293,9 +290,6 @@ TEST_F(WindowsCoreTest, CoreRestartsStopsAndIsReplacedByADownload) {
 
   const uint16_t port = FreePort();
   ASSERT_TRUE(manager_.StartXray(SocksConfig(port), true, port));
-  EXPECT_EQ(RunningCores(), 1);
-  // The same port again: the old core must have let go of it.
-  ASSERT_TRUE(manager_.StartXray(SocksConfig(port), false, port));
   EXPECT_EQ(RunningCores(), 1);
   // Windows will not overwrite the program of a running process.
   EXPECT_FALSE(manager_.DownloadXray(server.Url(L"core.zip")));
