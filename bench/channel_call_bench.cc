@@ -75,6 +75,11 @@ class BenchPlatform : public core::Platform {
       const std::wstring&) override {
     return nullptr;
   }
+  bool ProcessesWithImage(
+      const std::wstring&,
+      std::vector<std::unique_ptr<core::Process>>*) override {
+    return false;
+  }
   void Sleep(uint32_t) override {}
   long DownloadToFile(const std::wstring&, const std::wstring&) override {
     return -1;
