@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """End to end against a real proxy core: zorvane.exe from copies of the bundle
-whose shipped core is v2ray (an independent program with the downloaded
-core's JSON configuration, built by scripts/real-core), under Wine in a
+whose shipped core is v2ray (built by scripts/real-core), under Wine in a
 prefix and on a display of the suite's own, driven through the stand-in
-engine's driver connection. Every reply and log line is written out here.
-Unknown options go to unittest."""
+engine's driver connection; every reply and log line written out here."""
 
 import argparse
 import json
 import os
+import shutil
 import socket
 import sys
 import unittest
@@ -39,17 +38,12 @@ def log_reply(lines):
         bytes([7, len(line.encode())]) + line.encode() for line in lines)
 
 
-def v2ray_config(port):
-    """v2ray's own layout: a SOCKS inbound without authentication on
-    127.0.0.1:PORT, and every connection made directly."""
-    return json.dumps({
+def start(port):
+    """startXray's arguments: v2ray's SOCKS inbound on 127.0.0.1:PORT."""
+    return {"localPort": port, "config": json.dumps({
         "inbounds": [{"port": port, "listen": "127.0.0.1", "protocol": "socks",
                       "settings": {"auth": "noauth"}}],
-        "outbounds": [{"protocol": "freedom"}]})
-
-
-def start(port):
-    return {"config": v2ray_config(port), "localPort": port}
+        "outbounds": [{"protocol": "freedom"}]})}
 
 
 def fetch(port, host="127.0.0.1"):
@@ -70,14 +64,11 @@ def refused(port):
 
 
 def cores(folder):
-    """How many cores run from FOLDER's core folder, once the count has
-    settled (Wine reports an ended process a moment late)."""
+    """The cores running from FOLDER's core folder, once three counts agree
+    (Wine reports an ended process a moment late)."""
     counts = []
-
-    def settled():
-        counts.append(len(hostkit.core_processes(folder)))
-        return len(counts) > 2 and counts[-1] == counts[-2] == counts[-3]
-    hostkit.wait_until(settled, timeout=20, step=0.3)
+    hostkit.wait_until(lambda: counts.append(len(hostkit.core_processes(
+        folder))) or counts[-3:] == counts[-1:] * 3, timeout=20, step=0.3)
     return counts[-1]
 
 
@@ -88,8 +79,8 @@ def copy_with_real_core(name):
 
 class RealCoreTest(unittest.TestCase):
     def run_checks(self, play, *folders):
-        """Runs PLAY(check); then every check is a subtest. Whatever runs
-        from FOLDERS is ended afterwards."""
+        """PLAY(check, hosts), then every check a subtest; the hosts and the
+        cores of FOLDERS are ended whatever happens."""
         checks, hosts = [], []
         try:
             play(lambda *check: checks.append(check), hosts)
@@ -207,9 +198,8 @@ def setUpModule():
     # folder, and the host hands the core its own working directory: run
     # from a folder without one, or the core would read that file instead.
     workdir = os.path.join(OPTIONS.scratch, "workdir")
-    os.makedirs(workdir, exist_ok=True)
-    if os.path.exists(os.path.join(workdir, "config.json")):
-        os.remove(os.path.join(workdir, "config.json"))
+    shutil.rmtree(workdir, ignore_errors=True)
+    os.makedirs(workdir)
     os.chdir(workdir)
     DISPLAY = hostkit.Display(1280, 1024)
     WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)

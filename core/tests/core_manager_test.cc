@@ -163,7 +163,9 @@ TEST_F(CoreManagerTest, FailedStartsSayWhyAndLeaveTheProxyAlone) {
 }
 
 // A restart ends the running core once the new configuration is written, a
-// stop ends it too; either waits for it, at most 2 s.
+// stop ends it too; either waits for it, at most 2 s. A restart that ended
+// the core and then fails switches the proxy off: left on, it would send the
+// user's traffic to a port nobody serves.
 TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
   ASSERT_TRUE(manager_.StartXray("{}", false, 2080));
   platform_.calls.clear();
@@ -195,10 +197,21 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
   expected.push_back(ListCall());
   expected.insert(expected.end(), proxyOff.begin(), proxyOff.end());
   EXPECT_THAT(platform_.calls, ElementsAreArray(expected));
+  fs::remove(core_ / "config.json");
+  ASSERT_TRUE(manager_.StartXray("{}", true, 5000));
+  platform_.startFails = true;
+  EXPECT_FALSE(manager_.StartXray("{}", true, 5000));
+  platform_.startFails = false;
+  ASSERT_TRUE(manager_.StartXray("{}", true, 5000));
+  platform_.exitCode = 1;
+  EXPECT_FALSE(manager_.StartXray("{}", true, 5000));
+  EXPECT_EQ(manager_.process().processHandle, nullptr);
   EXPECT_THAT(manager_.log().LogSnapshot(),
-              ElementsAre(kInstalled, kProxyOff, kStarted, kProxyOn, kStarted,
-                          kStartFailed, kProxyOff, kProxyOff, kStopped,
-                          kProxyOff, kStopped));
+              ElementsAreArray(std::vector<std::string>{
+                  kInstalled, kProxyOff, kStarted, kProxyOn, kStarted,
+                  kStartFailed, kProxyOff, kProxyOff, kStopped, kProxyOff,
+                  kStopped, kProxyOn, kStarted, kProxyOff, kStartFailed,
+                  kProxyOn, kStarted, kProxyOff, kDiedAtOnce}));
 }
 
 // Cores left running from this core folder by an earlier run of the host are
@@ -206,21 +219,31 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
 // whatever their search meets, each call gives its one answer and its usual
 // lines.
 TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
-  const Calls endLeftover1 = {L"Terminate 0 leftover1", L"Wait 2000 leftover1",
-                              L"CloseProcess leftover1"};
-  const Calls endBoth = {L"Terminate 0 leftover1",  L"Wait 2000 leftover1",
-                         L"Terminate 0 leftover2",  L"Wait 2000 leftover2",
-                         L"CloseProcess leftover1", L"CloseProcess leftover2"};
+  const Calls endOne = {L"Terminate 0 leftover1", L"Wait 2000 leftover1",
+                        L"CloseProcess leftover1"};
+  const Calls endTwo = {L"Terminate 0 leftover1",  L"Wait 2000 leftover1",
+                        L"Terminate 0 leftover2",  L"Wait 2000 leftover2",
+                        L"CloseProcess leftover1", L"CloseProcess leftover2"};
   const struct {
     const char* name;
     int leftovers;
     bool listFails, endFails;
+    uint32_t newCoreExit;
     Calls ended;
+    std::vector<std::string> startLines;
   } cases[] = {
-      {"none left", 0, false, false, {}},
-      {"two left", 2, false, false, endBoth},
-      {"process list unreadable", 2, true, false, {}},
-      {"ending fails", 1, false, true, endLeftover1},
+      {"none left", 0, false, false, 259, {}, {kProxyOn, kStarted}},
+      {"two left", 2, false, false, 259, endTwo, {kProxyOn, kStarted}},
+      {"list unreadable", 2, true, false, 259, {}, {kProxyOn, kStarted}},
+      {"ending fails", 1, false, true, 259, endOne, {kProxyOn, kStarted}},
+      // The proxy pointed at the core ended for this start.
+      {"new core ends at once",
+       1,
+       false,
+       false,
+       1,
+       endOne,
+       {kProxyOff, kDiedAtOnce}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -229,11 +252,11 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
     platform.leftoverCores = c.leftovers;
     platform.listFails = c.listFails;
     platform.endFails = c.endFails;
-    fs::create_directories(core_);
-    std::ofstream(core_ / "xray.exe") << "core";
+    platform.exitCode = c.newCoreExit;
     CoreManager manager(platform);
-    EXPECT_TRUE(manager.StartXray("{}", true, 3000));
-    Calls expected = {ListCall()};
+    EXPECT_EQ(manager.StartXray("{}", true, 3000), c.newCoreExit == 259);
+    const bool running = manager.process().processHandle != nullptr;
+    Calls expected = {L"CopyOneFile xray.exe", ListCall()};
     expected.insert(expected.end(), c.ended.begin(), c.ended.end());
     expected.push_back(StartCall());
     EXPECT_THAT(
@@ -241,58 +264,18 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
         ElementsAreArray(expected));
     platform.calls.clear();
     manager.StopXray();
-    expected = {L"Terminate 0 #1", L"Wait 2000 #1", L"CloseProcess #1",
-                ListCall()};
+    expected = running ? Calls{L"Terminate 0 #1", L"Wait 2000 #1",
+                               L"CloseProcess #1", ListCall()}
+                       : Calls{ListCall()};
     expected.insert(expected.end(), c.ended.begin(), c.ended.end());
-    expected.push_back(
-        L"OpenCurrentUserKey "
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
     EXPECT_THAT(
         Calls(platform.calls.begin(), platform.calls.begin() + expected.size()),
         ElementsAreArray(expected));
-    EXPECT_THAT(manager.log().LogSnapshot(),
-                ElementsAre(kProxyOn, kStarted, kProxyOff, kStopped));
-  }
-}
-
-// A start that ended a running core, recorded or left by an earlier host,
-// and then fails switches the proxy off before its own line: left on, the
-// proxy would send the user's traffic to a port nobody serves.
-TEST_F(CoreManagerTest, ARestartThatFailsSwitchesTheProxyOff) {
-  const struct {
-    const char* name;
-    bool recorded;
-    int leftovers;
-    std::function<void(FakePlatform&)> fault;
-    std::string line;
-  } cases[] = {
-      {"recorded, not created", true, 0,
-       [](FakePlatform& p) { p.startFails = true; }, kStartFailed},
-      {"recorded, ended at once", true, 0,
-       [](FakePlatform& p) { p.exitCode = 1; }, kDiedAtOnce},
-      {"left by an earlier host, ended at once", false, 1,
-       [](FakePlatform& p) { p.exitCode = 1; }, kDiedAtOnce},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakePlatform platform;
-    platform.moduleFileName = platform_.moduleFileName;
-    fs::create_directories(core_);
-    std::ofstream(core_ / "xray.exe") << "core";
-    CoreManager manager(platform);
-    if (c.recorded) {
-      ASSERT_TRUE(manager.StartXray("{}", true, 3000));
-    }
-    const size_t before = manager.log().LogSnapshot().size();
-    platform.leftoverCores = c.leftovers;
-    c.fault(platform);
-    platform.calls.clear();
-    EXPECT_FALSE(manager.StartXray("{}", true, 4000));
-    const std::vector<std::string> lines = manager.log().LogSnapshot();
-    EXPECT_THAT(std::vector<std::string>(lines.begin() + before, lines.end()),
-                ElementsAre(kProxyOff, c.line));
-    EXPECT_EQ(manager.process().processHandle, nullptr);
-    EXPECT_EQ(manager.process().lastLocalPort, c.recorded ? 3000 : 10808);
+    std::vector<std::string> lines = {kInstalled};
+    lines.insert(lines.end(), c.startLines.begin(), c.startLines.end());
+    lines.insert(lines.end(), {kProxyOff, kStopped});
+    EXPECT_THAT(manager.log().LogSnapshot(), ElementsAreArray(lines));
+    fs::remove_all(core_);
   }
 }
 

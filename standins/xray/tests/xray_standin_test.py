@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
 """xray_standin_test.py WINE_RUN PREFIX XRAY_EXE [unittest options]: the
 stand-in core under Wine where the core manager's and end-to-end tests do not
-reach: refusals at start, CONNECT to a domain name, a megabyte each way on two
-connections at once, the SOCKS5 error replies."""
+reach: refusals at start, and a CONNECT to a domain name and one to an
+address served at once (the real-core suite checks the host's serving)."""
 
 import json
-import os
 import socket
 import socketserver
 import subprocess
@@ -82,30 +81,15 @@ class XrayStandinTest(unittest.TestCase):
 
         # The second is served while the first is open.
         echo_port = echo.server_address[1].to_bytes(2, "big")
-        body = os.urandom(1 << 20)  # many relay rounds each way
         clients = [self.enterContext(socket.create_connection(
             ("127.0.0.1", port), 30)) for _ in range(2)]
         for client, address in zip(clients, [b"\x03\x09localhost", LOOPBACK]):
             client.sendall(GREETING + CONNECT + address + echo_port)
             self.assertEqual(receive(client, 2 + 10)[:4], b"\x05\x00\x05\x00")
         for client in clients:
-            client.sendall(body)
+            client.sendall(b"through the stand-in")
             client.shutdown(socket.SHUT_WR)
-            back = receive(client)
-            self.assertTrue(back == body, "%d bytes back" % len(back))
-
-        def refusal(code):  # after no authentication; RSV, IPv4 0.0.0.0:0
-            return b"\x05\x00\x05" + bytes([code, 0, 1]) + bytes(6)
-        closed = LOOPBACK + free_port().to_bytes(2, "big")
-        for sent, answer in [  # bytes sent, bytes answered before the close
-                (b"\x05\x01\x02", b"\x05\xff"),  # only user/password offered
-                (GREETING + b"\x05\x03\x00" + closed, refusal(7)),  # UDP
-                (GREETING + CONNECT + b"\x04" + bytes(18), refusal(8)),  # IPv6
-                (GREETING + CONNECT + b"\x07", refusal(8)),  # unknown type
-                (GREETING + CONNECT + closed, refusal(5))]:  # refused
-            with socket.create_connection(("127.0.0.1", port), 30) as client:
-                client.sendall(sent)
-                self.assertEqual(receive(client), answer)
+            self.assertEqual(receive(client), b"through the stand-in")
 
 
 if __name__ == "__main__":
