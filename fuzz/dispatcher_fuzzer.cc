@@ -76,6 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform.startFails = mood & 2;
   platform.downloadResult = mood & 4 ? -1 : 0;
   platform.copyFails = mood & 8;
+  platform.leftoverCores = mood >> 6;  // cores an earlier host left: 0 to 3
+  platform.listFails = mood & 16;
+  platform.endFails = mood & 32;
 
   const auto call =
       flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(data, size);
