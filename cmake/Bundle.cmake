@@ -1,10 +1,14 @@
-# The folder Windows users get, assembled at ${ZV_BUNDLE_DIR} by every build:
-#   zorvane.exe, flutter_windows.dll, powershell.exe
+# The folder Windows users get, assembled at ${ZV_BUNDLE_DIR} by every build,
+# exactly the product and the engine's files:
+#   zorvane.exe, flutter_windows.dll
 #   data\icudtl.dat, data\app.so, data\flutter_assets\...
 #   data\flutter_assets\assets\xray\windows\xray.exe  (the shipped core)
-# Here the DLL, PowerShell and the core are our stand-ins and the engine's
-# files placeholders. Included after every folder, so that the targets of
-# the stand-ins can be asked for.
+# Here the DLL and the core are our stand-ins and the engine's files
+# placeholders. The stand-in PowerShell never goes in: Windows looks for a
+# program in the application's folder first, so the host would run it rather
+# than the system's (the tests put it where Windows keeps PowerShell).
+# Included after every folder, so that the targets of the stand-ins can be
+# asked for.
 if(NOT TARGET zorvane)
   return()
 endif()
@@ -16,6 +20,8 @@ set(assemble
   # The host makes its core folder "xray" beside itself when it runs: one
   # left by an earlier run must not reach the users' folder.
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${ZV_BUNDLE_DIR}/xray
+  # Put there by earlier builds.
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${ZV_BUNDLE_DIR}/powershell.exe
   COMMAND ${CMAKE_COMMAND} -E make_directory ${core_dir}
   COMMAND ${CMAKE_COMMAND} -E touch ${data_dir}/icudtl.dat ${data_dir}/app.so
   # Copied only when changed: Wine refuses to overwrite a running program.
@@ -25,12 +31,6 @@ if(TARGET flutter_windows)
   list(APPEND assemble
        COMMAND ${copy} $<TARGET_FILE:flutter_windows> ${ZV_BUNDLE_DIR}/)
   list(APPEND parts flutter_windows)
-endif()
-if(TARGET powershell_standin)
-  list(APPEND assemble
-       COMMAND ${copy} $<TARGET_FILE:powershell_standin>
-               ${ZV_BUNDLE_DIR}/powershell.exe)
-  list(APPEND parts powershell_standin)
 endif()
 if(TARGET xray_standin)
   list(APPEND assemble

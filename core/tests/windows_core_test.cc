@@ -1,7 +1,7 @@
 // The Windows side for real: the registry, the interface table and the module
 // name; the stand-in core started, found by its path and stopped; downloads
 // fetched with URLDownloadToFileW from a server on 127.0.0.1 and unpacked by
-// the stand-in PowerShell beside this program. The logic around these calls
+// the stand-in PowerShell found through PATH. The logic around these calls
 // is the fake platform's tests', restarts the real core's end-to-end suite's.
 
 #include <windows.h>

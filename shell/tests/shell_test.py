@@ -30,6 +30,16 @@ class ExecutableTest(unittest.TestCase):
         cls.resources = mingw("windres", "-i", exe, "-O", "rc")
         cls.headers = mingw("objdump", "-p", exe)
 
+    def test_bundle_holds_only_what_ships(self):
+        # Anything else there would ship, and a program beside zorvane.exe
+        # is the first one Windows finds by its name.
+        found = sorted(
+            os.path.relpath(os.path.join(folder, name), OPTIONS.bundle)
+            for folder, _, names in os.walk(OPTIONS.bundle) for name in names)
+        self.assertEqual(found, [
+            "data/app.so", "data/flutter_assets/assets/xray/windows/xray.exe",
+            "data/icudtl.dat", "flutter_windows.dll", "zorvane.exe"])
+
     def test_icon_group_101_with_six_32_bit_sizes(self):
         # windres writes width and height as octal escapes; 0 means 256.
         group = resource(self.resources, "101 14 /* RT_GROUP_ICON */")
