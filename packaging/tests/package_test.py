@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""The packages as a Windows user gets them, under Wine, in a prefix and on a
+display of the test's own: the installer installed silently, the installed
+host driven through a short session, reinstalled over a running core,
+uninstalled with the core running and the proxy on; the zip unpacked to a
+folder with spaces and quote characters and run the same way. Unknown
+options go to unittest."""
+
+import argparse
+import getpass
+import os
+import subprocess
+import sys
+import unittest
+import zipfile
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "e2e"))
+import hostkit  # noqa: E402
+from hostkit import driver  # noqa: E402
+
+OPTIONS = WINE = DISPLAY = PAGE_SERVER = None
+ZIP = "zorvane-2.0.0+2-standin-engine-windows-x64.zip"
+SETUP = "zorvane-2.0.0+2-standin-engine-windows-x64-setup.exe"
+BUNDLE_FILES = ["data/app.so",
+                "data/flutter_assets/assets/xray/windows/xray.exe",
+                "data/icudtl.dat", "flutter_windows.dll", "zorvane.exe"]
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvane"
+PAGE = "served on 127.0.0.1, fetched through the installed core"
+
+
+def files_under(folder):
+    return sorted(os.path.relpath(os.path.join(parent, name), folder)
+                  for parent, _, names in os.walk(folder) for name in names)
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def running(windows_path):
+    """Linux ids of the Wine processes started as WINDOWS_PATH: ps shows a
+    Wine process's Windows command line, the program's path first."""
+    start = windows_path.lower() + " "
+    listing = subprocess.run(["ps", "-eo", "pid=,args="], capture_output=True,
+                             text=True).stdout
+    found = []
+    for line in listing.splitlines():
+        pid, _, args = line.strip().partition(" ")
+        if (args + " ").lower().startswith(start):
+            found.append(int(pid))
+    return found
+
+
+class InstalledHost(hostkit.Host):
+    """The installed host, started by its Windows path as its shortcut
+    starts it, so that the paths its core and the uninstaller see are the
+    installation's own. What it leaves running ends with the prefix's
+    server."""
+
+    def __init__(self, program):
+        self.folder = OPTIONS.scratch
+        self.process = driver.HostProcess(WINE.command(program), timeout=120)
+        self.connection = driver.Driver(self.process.port, timeout=30)
+
+
+class PackageTest(unittest.TestCase):
+    def session(self, host, core):
+        """The short session: the shipped core installed, started with the
+        system proxy on a free port, a page fetched through it, the window
+        closed; the core, CORE, keeps running. The port."""
+        port = hostkit.free_port()
+        self.assertEqual(host.call("checkXrayInstalled"), b"\x00\x01")
+        self.assertEqual(host.call("startXray", {
+            "config": hostkit.core_config(port), "localPort": port}),
+            b"\x00\x00")
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x1", "socks=127.0.0.1:%d" % port))
+        self.assertEqual(hostkit.fetch_through_socks(port, PAGE_SERVER.port),
+                         ("HTTP/1.0 200 OK", PAGE))
+        self.assertEqual(host.close(), 0)
+        self.assertTrue(running(core))
+        return port
+
+    def test_install_run_reinstall_uninstall(self):
+        user = getpass.getuser()
+        local = os.path.join(OPTIONS.prefix, "drive_c", "users", user,
+                             "AppData", "Local")
+        folder = os.path.join(local, "Programs", "Zorvane")
+        other = os.path.join(local, "Programs", "Other", "keep.txt")
+        shortcut = os.path.join(
+            OPTIONS.prefix, "drive_c", "users", user, "AppData", "Roaming",
+            "Microsoft", "Windows", "Start Menu", "Programs", "Zorvane.lnk")
+        installed = "C:\\users\\%s\\AppData\\Local\\Programs\\Zorvane" % user
+        host_exe, core = installed + "\\zorvane.exe", installed + "\\xray\\xray.exe"
+        setup = os.path.join(OPTIONS.scratch, "out", SETUP)
+        os.makedirs(os.path.dirname(other), exist_ok=True)
+        with open(other, "w") as file:
+            file.write("another program's file")
+
+        # Silent install: the files, the shortcut and the Uninstall entry.
+        self.assertEqual(WINE.run(setup, "/S").returncode, 0)
+        self.assertEqual(files_under(folder),
+                         sorted(BUNDLE_FILES + ["uninstall.exe"]))
+        self.assertEqual(read(os.path.join(folder, "zorvane.exe")),
+                         read(os.path.join(OPTIONS.bundle, "zorvane.exe")))
+        # The shortcut's link information holds the target's path as ANSI.
+        self.assertIn(host_exe.encode("ascii") + b"\0", read(shortcut))
+        entry = WINE.registry_values(UNINSTALL_KEY)
+        for name, value in [
+                ("DisplayName", ("REG_SZ", "Zorvane")),
+                ("DisplayVersion", ("REG_SZ", "2.0.0+2")),
+                ("Publisher", ("REG_SZ", "Zorvane")),
+                ("DisplayIcon", ("REG_SZ", host_exe + ",0")),
+                ("UninstallString",
+                 ("REG_SZ", '"%s\\uninstall.exe"' % installed))]:
+            self.assertEqual(entry.get(name), value, name)
+        self.assertEqual(entry["EstimatedSize"][0], "REG_DWORD")
+
+        # The installed host's session, started as the shortcut starts it.
+        first_port = self.session(InstalledHost(host_exe), core)
+
+        # Reinstall over the running core: it is ended and the files are
+        # replaced; a proxy that another program set is left alone.
+        with open(os.path.join(folder, "data", "stale.bin"), "wb") as file:
+            file.write(b"left by an earlier version")
+        with open(os.path.join(folder, "zorvane.exe"), "ab") as file:
+            file.write(b"damaged")
+        WINE.run("reg", "add", hostkit.INTERNET_SETTINGS, "/v", "ProxyServer",
+                 "/t", "REG_SZ", "/d", "http=10.1.2.3:3128", "/f")
+        self.assertEqual(WINE.run(setup, "/S").returncode, 0)
+        self.assertFalse(running(core))
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x1", "http=10.1.2.3:3128"))
+        files = files_under(folder)
+        self.assertEqual([name for name in files if name[:5] != "xray/"],
+                         sorted(BUNDLE_FILES + ["uninstall.exe"]))
+        self.assertIn("xray/config.json", files)  # the user's core stays
+        self.assertEqual(read(os.path.join(folder, "zorvane.exe")),
+                         read(os.path.join(OPTIONS.bundle, "zorvane.exe")))
+
+        # The new files work; while their window is open an installer
+        # refuses and changes nothing.
+        host = InstalledHost(host_exe)
+        self.assertEqual(WINE.run(setup, "/S").returncode, 2)  # aborted
+        self.assertEqual(host.call("getXrayVersion")[:2], b"\x00\x07")
+        port = self.session(host, core)
+        self.assertNotEqual(port, first_port)
+
+        # Silent uninstall with the core running and the proxy on it. The
+        # uninstaller goes on from a copy of itself, so its end is the
+        # folder's.
+        WINE.run(installed + "\\uninstall.exe", "/S")
+        hostkit.wait_until(lambda: not os.path.exists(folder), timeout=120)
+        self.assertFalse(os.path.exists(folder))
+        self.assertFalse(running(core))
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x0", "socks=127.0.0.1:%d" % port))
+        self.assertFalse(os.path.exists(shortcut))
+        self.assertEqual(WINE.registry_values(UNINSTALL_KEY), {})
+        self.assertEqual(read(other), b"another program's file")
+
+    def test_zip_unpacked_to_a_folder_with_spaces_and_quotes(self):
+        target = os.path.join(OPTIONS.scratch, "Zorvane's “test” ‘folder’ ")
+        with zipfile.ZipFile(os.path.join(OPTIONS.scratch, "out", ZIP)) as zip:
+            self.assertEqual(sorted(zip.namelist()),
+                             ["Zorvane/" + name for name in BUNDLE_FILES])
+            zip.extractall(target)
+        folder = os.path.join(target, "Zorvane")
+        host = hostkit.Host(WINE, folder)
+        try:
+            self.session(host, hostkit.windows_path(
+                os.path.join(folder, "xray", "xray.exe")))
+        finally:
+            host.kill()
+
+
+def setUpModule():
+    global DISPLAY, WINE, PAGE_SERVER
+    subprocess.run(
+        [sys.executable, os.path.join(HERE, "..", "make_packages.py"),
+         "--bundle", OPTIONS.bundle, "--helper", OPTIONS.helper,
+         "--icon", OPTIONS.icon, "--out", os.path.join(OPTIONS.scratch, "out")],
+        check=True, stdout=subprocess.DEVNULL)
+    DISPLAY = hostkit.Display()
+    WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
+    WINE.end_server()  # what an earlier run left, on another display
+    PAGE_SERVER = hostkit.PageServer(PAGE)
+
+
+def tearDownModule():
+    # Whatever a failed check left running in the prefix ends here.
+    WINE.end_server()
+    DISPLAY.stop()
+    PAGE_SERVER.stop()
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for name in ["--bundle", "--helper", "--icon", "--wine-run", "--prefix",
+                 "--scratch"]:
+        parser.add_argument(name, required=True)
+    OPTIONS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
