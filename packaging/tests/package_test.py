@@ -9,6 +9,7 @@ options go to unittest."""
 import argparse
 import getpass
 import os
+import shutil
 import subprocess
 import sys
 import unittest
@@ -186,7 +187,9 @@ def setUpModule():
         check=True, stdout=subprocess.DEVNULL)
     DISPLAY = hostkit.Display()
     WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
-    WINE.end_server()  # what an earlier run left, on another display
+    # A fresh prefix: no installation, shortcut or proxy of an earlier run.
+    WINE.end_server()
+    shutil.rmtree(OPTIONS.prefix, ignore_errors=True)
     PAGE_SERVER = hostkit.PageServer(PAGE)
 
 
