@@ -104,9 +104,11 @@ def main():
     name = "zorvane-%s%s-windows-x64" % (
         version, "" if options.engine else "-standin-engine")
     out = os.path.abspath(options.out)
-    work = os.path.join(out, "work")
+    # Beside OUT, so that OUT holds only the packages.
+    work = out.rstrip(os.sep) + "-work"
     folder = os.path.join(work, FOLDER)
     os.makedirs(work, exist_ok=True)
+    os.makedirs(out, exist_ok=True)
     stage(options.bundle, options.engine, folder)
 
     zip_path = os.path.join(out, name + ".zip")

@@ -67,6 +67,14 @@ class InstalledHost(hostkit.Host):
         self.connection = driver.Driver(self.process.port, timeout=30)
 
 
+def make_packages(out, *arguments):
+    return subprocess.run(
+        [sys.executable, os.path.join(HERE, "..", "make_packages.py"),
+         "--bundle", OPTIONS.bundle, "--helper", OPTIONS.helper,
+         "--icon", OPTIONS.icon, "--out", out, *arguments],
+        stdin=subprocess.DEVNULL, capture_output=True)
+
+
 class PackageTest(unittest.TestCase):
     def session(self, host, core):
         """The short session: the shipped core installed, started with the
@@ -163,6 +171,40 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(WINE.registry_values(UNINSTALL_KEY), {})
         self.assertEqual(read(other), b"another program's file")
 
+    def test_engine_dir_replaces_the_stand_in_engine(self):
+        engine = os.path.join(OPTIONS.scratch, "Release")
+        shutil.rmtree(engine, ignore_errors=True)
+        files = {"flutter_windows.dll": b"the app's engine",
+                 "data/icudtl.dat": b"icu", "data/app.so": b"aot",
+                 "data/flutter_assets/assets/xray/windows/xray.exe": b"core",
+                 "data/flutter_assets/AssetManifest.json": b"{}",
+                 "zorvane.exe": b"the app's own runner, not shipped"}
+        for name, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(engine, name)),
+                        exist_ok=True)
+            with open(os.path.join(engine, name), "wb") as file:
+                file.write(data)
+        out = os.path.join(OPTIONS.scratch, "release")
+        shutil.rmtree(out, ignore_errors=True)
+        self.assertEqual(make_packages(out, "--engine", engine).returncode, 0)
+        self.assertEqual(sorted(os.listdir(out)), [
+            "zorvane-2.0.0+2-windows-x64-setup.exe",
+            "zorvane-2.0.0+2-windows-x64.zip"])
+        with zipfile.ZipFile(
+                os.path.join(out, "zorvane-2.0.0+2-windows-x64.zip")) as zip:
+            self.assertEqual(sorted(zip.namelist()), sorted(
+                "Zorvane/" + name for name in files))
+            self.assertEqual(zip.read("Zorvane/flutter_windows.dll"),
+                             b"the app's engine")
+            self.assertEqual(zip.read("Zorvane/zorvane.exe"), read(
+                os.path.join(OPTIONS.bundle, "zorvane.exe")))
+        # Without the shipped core the host could install no core.
+        os.remove(os.path.join(
+            engine, "data/flutter_assets/assets/xray/windows/xray.exe"))
+        refused = make_packages(out, "--engine", engine)
+        self.assertNotEqual(refused.returncode, 0)
+        self.assertIn(b"assets/xray/windows/xray.exe", refused.stderr)
+
     def test_zip_unpacked_to_a_folder_with_spaces_and_quotes(self):
         target = os.path.join(OPTIONS.scratch, "Zorvane's “test” ‘folder’ ")
         with zipfile.ZipFile(os.path.join(OPTIONS.scratch, "out", ZIP)) as zip:
@@ -180,11 +222,9 @@ class PackageTest(unittest.TestCase):
 
 def setUpModule():
     global DISPLAY, WINE, PAGE_SERVER
-    subprocess.run(
-        [sys.executable, os.path.join(HERE, "..", "make_packages.py"),
-         "--bundle", OPTIONS.bundle, "--helper", OPTIONS.helper,
-         "--icon", OPTIONS.icon, "--out", os.path.join(OPTIONS.scratch, "out")],
-        check=True, stdout=subprocess.DEVNULL)
+    made = make_packages(os.path.join(OPTIONS.scratch, "out"))
+    if made.returncode != 0:
+        raise RuntimeError(made.stderr.decode("utf-8", "replace"))
     DISPLAY = hostkit.Display()
     WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
     # A fresh prefix: no installation, shortcut or proxy of an earlier run.
