@@ -14,8 +14,9 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
-#include "packaging/process_match.h"
+#include "win/processes.h"
 
 namespace {
 
@@ -86,9 +87,17 @@ void SwitchOffTheHostsProxy() {
   InternetSetOptionW(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
 }
 
+// The processes of the program at the full path `image`, opened with
+// `access`; none when the process list cannot be read.
+std::vector<win::UniqueKernelHandle> ProcessesOf(const std::wstring& image,
+                                                 DWORD access) {
+  std::vector<win::UniqueKernelHandle> found;
+  win::OpenProcessesByImage(image, access, &found);
+  return found;
+}
+
 ExitCode EndCore(const std::wstring& core) {
-  auto processes =
-      packaging::ProcessesWithImage(core, PROCESS_TERMINATE | SYNCHRONIZE);
+  auto processes = ProcessesOf(core, PROCESS_TERMINATE | SYNCHRONIZE);
   if (processes.empty()) return kNone;
   for (auto& process : processes) TerminateProcess(process.Get(), 1);
   const ULONGLONG deadline = GetTickCount64() + kEndWaitMilliseconds;
@@ -109,7 +118,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return kUsage;
   const std::wstring command = argv[1];
   if (command == L"running") {
-    return packaging::ProcessesWithImage(argv[2], 0).empty() ? kNone : kFound;
+    return ProcessesOf(argv[2], 0).empty() ? kNone : kFound;
   }
   if (command == L"end-core") return EndCore(argv[2]);
   return kUsage;
