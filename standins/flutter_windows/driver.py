@@ -15,6 +15,10 @@ Driver to engine:
     R  reply to a message the host sent (an M frame from the engine)
     T  transcript request; answered by T with the transcript text
     Q  close the host's window; answered by Q
+    S  the stand-in's records (what it noticed of its use); answered by S
+       with their text, one record a line
+    C  claim the next message of the host's top-level window of a kind:
+       payload message u32 | result i64; answered by C once in place
 Engine to driver: the answers above, and M for messages the host sends.
 
 As a module: Driver, HostProcess, encode_value/decode_value (standard codec)
@@ -23,6 +27,7 @@ From the command line:
     driver.py --port N send CHANNEL HEX       raw message, reply as hex
     driver.py --port N call CHANNEL METHOD [JSON-ARGUMENTS]
     driver.py --port N transcript
+    driver.py --port N records
     driver.py --port N close
 """
 
@@ -263,6 +268,20 @@ class Driver:
         self.sock.sendall(encode_frame(b"T", frame_id))
         return self._answer(frame_id, timeout).data.decode("utf-8")
 
+    def records(self, timeout=None):
+        """The stand-in's records, one string per record."""
+        frame_id = self._new_id()
+        self.sock.sendall(encode_frame(b"S", frame_id))
+        return self._answer(frame_id, timeout).data.decode("utf-8").splitlines()
+
+    def claim(self, message, result, timeout=None):
+        """The engine answers the next top-level window message of this kind
+        itself, with result; returns once the claim is in place."""
+        frame_id = self._new_id()
+        self.sock.sendall(encode_frame(b"C", frame_id, b"",
+                                       struct.pack(">Iq", message, result)))
+        self._answer(frame_id, timeout)
+
     def close_window(self, timeout=None):
         frame_id = self._new_id()
         self.sock.sendall(encode_frame(b"Q", frame_id))
@@ -378,6 +397,7 @@ def main(argv):
     call.add_argument("arguments", nargs="?", default="null",
                       help="JSON; null by default")
     commands.add_parser("transcript", help="print the transcript")
+    commands.add_parser("records", help="print the stand-in's records")
     commands.add_parser("close", help="close the host's window")
     options = parser.parse_args(argv)
 
@@ -392,6 +412,8 @@ def main(argv):
                               json.loads(options.arguments)))
         elif options.command == "transcript":
             sys.stdout.write(driver.transcript())
+        elif options.command == "records":
+            print("\n".join(driver.records()))
         else:
             driver.close_window()
     return 0

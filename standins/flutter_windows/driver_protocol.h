@@ -35,6 +35,14 @@ constexpr char kTranscript = 'T';
 // Driver to engine: close the host's top-level window; acknowledged with a
 // frame of the same kind and id.
 constexpr char kClose = 'Q';
+// Driver to engine: the stand-in's records (records.h); the answer is a
+// frame of the same kind and id whose payload is their text.
+constexpr char kRecords = 'S';
+// Driver to engine: claim the next message of the host's top-level window
+// of the kind in the payload's first four bytes, answering it with the
+// signed result in the next eight; acknowledged with a frame of the same
+// kind and id once in place.
+constexpr char kClaim = 'C';
 }  // namespace frame_kind
 
 struct DriverFrame {

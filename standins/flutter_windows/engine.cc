@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "standins/flutter_windows/records.h"
 #include "win/module.h"
 #include "win/text.h"
 
@@ -69,6 +70,18 @@ std::string QuotedList(const std::vector<std::string>& texts) {
 
 std::string Tag(uint32_t id) { return "#" + std::to_string(id) + " "; }
 
+std::string MessageName(UINT message) {
+  char name[16];
+  std::snprintf(name, sizeof name, "0x%04x", message);
+  return name;
+}
+
+uint64_t BigEndian(const uint8_t* bytes, size_t count) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < count; ++i) value = value << 8 | bytes[i];
+  return value;
+}
+
 }  // namespace
 
 std::unique_ptr<FlutterDesktopEngine> FlutterDesktopEngine::Create(
@@ -90,6 +103,7 @@ FlutterDesktopEngine::FlutterDesktopEngine(
     const FlutterDesktopEngineProperties& properties)
     : entrypoint(properties.dart_entrypoint ? properties.dart_entrypoint : ""),
       messenger(new FlutterDesktopMessenger(this)) {
+  standin::ObjectBorn(standin::ObjectKind::kEngine, this);
   if (properties.dart_entrypoint_argv != nullptr) {
     for (int32_t i = 0; i < properties.dart_entrypoint_argc; ++i) {
       const char* argument = properties.dart_entrypoint_argv[i];
@@ -99,12 +113,14 @@ FlutterDesktopEngine::FlutterDesktopEngine(
 }
 
 FlutterDesktopEngine::~FlutterDesktopEngine() {
+  standin::ObjectEnding(standin::ObjectKind::kEngine, this);
   messenger->Detach();
   if (server) server->Stop();
   AbandonEverything();
   server.reset();
   messageWindow.Reset();
   messenger->Release();
+  standin::ObjectEnded(this);
 }
 
 bool FlutterDesktopEngine::Run(standin::EngineHost* runningHost) {
@@ -159,6 +175,16 @@ void FlutterDesktopEngine::OnFrameDrawn() {
 void FlutterDesktopEngine::ReloadSystemFonts() {
   // The view picks its font for every frame, so a new frame is all it takes.
   transcript.Add(LineKind::kEvent, "system fonts reloaded");
+}
+
+bool FlutterDesktopEngine::TakeClaim(UINT message, LRESULT* result) {
+  const auto claim = claims.find(message);
+  if (claim == claims.end()) return false;
+  *result = claim->second;
+  claims.erase(claim);
+  standin::Record("claimed message " + MessageName(message) + ", result " +
+                  std::to_string(*result));
+  return true;
 }
 
 void FlutterDesktopEngine::SetChannelCallback(
@@ -250,6 +276,15 @@ void FlutterDesktopEngine::OnDriverFrame(
       from->Send({frame_kind::kClose, frame.id, "", {}});
       Post({Work::Kind::kCloseWindow, from, frame.id, "", {}});
       break;
+    case frame_kind::kRecords: {
+      const std::string text = standin::RecordsText();
+      from->Send({frame_kind::kRecords, frame.id, "",
+                  std::vector<uint8_t>(text.begin(), text.end())});
+      break;
+    }
+    case frame_kind::kClaim:
+      Post({Work::Kind::kClaim, from, frame.id, "", std::move(frame.payload)});
+      break;
     default:
       transcript.Add(LineKind::kProblem, "driver sent an unknown frame kind");
       break;
@@ -293,6 +328,9 @@ void FlutterDesktopEngine::DoPostedWork() {
       case Work::Kind::kCloseWindow:
         transcript.Add(LineKind::kEvent, "driver asked to close the window");
         if (host) host->CloseWindow();
+        break;
+      case Work::Kind::kClaim:
+        PlaceClaim(work);
         break;
     }
   }
@@ -358,6 +396,20 @@ void FlutterDesktopEngine::DeliverReplyToHost(const Work& work) {
           standin::DescribeReply(work.bytes.data(), work.bytes.size()));
   waiting.reply(work.bytes.empty() ? nullptr : work.bytes.data(),
                 work.bytes.size(), waiting.userData);
+}
+
+void FlutterDesktopEngine::PlaceClaim(const Work& work) {
+  if (work.bytes.size() != 12) {
+    transcript.Add(LineKind::kProblem, "driver sent a claim of " +
+                                           std::to_string(work.bytes.size()) +
+                                           " bytes, not 12");
+    return;
+  }
+  claims[static_cast<UINT>(BigEndian(work.bytes.data(), 4))] =
+      static_cast<LRESULT>(
+          static_cast<int64_t>(BigEndian(work.bytes.data() + 4, 8)));
+  // Acknowledged only now: a message sent after the answer finds the claim.
+  work.from->Send({frame_kind::kClaim, work.id, "", {}});
 }
 
 void FlutterDesktopEngine::AbandonEverything() {

@@ -63,6 +63,10 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   FlutterDesktopEngine& operator=(const FlutterDesktopEngine&) = delete;
 
   FlutterDesktopMessenger* Messenger() const { return messenger; }
+  // From the view controller's creation on, only the controller may end
+  // the engine.
+  void SetOwnedByController() { ownedByController = true; }
+  bool OwnedByController() const { return ownedByController; }
   standin::Transcript& Log() { return transcript; }
   // 0 while there is no driver connection to be had.
   uint16_t DriverPort() const { return server ? server->Port() : 0; }
@@ -77,6 +81,9 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   // The view drew a frame: a pending next-frame callback runs now.
   void OnFrameDrawn();
   void ReloadSystemFonts();
+  // True, with the result the driver gave, when the driver asked to claim
+  // the next message of this kind; the claim is then used up.
+  bool TakeClaim(UINT message, LRESULT* result);
   FlutterDesktopPluginRegistrar* PluginRegistrar() { return &registrar; }
 
   // Messenger operations; the caller holds the messenger's lock.
@@ -103,7 +110,7 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   };
   // Work the driver's thread hands to the platform thread.
   struct Work {
-    enum class Kind { kDriverMessage, kReplyToHost, kCloseWindow } kind;
+    enum class Kind { kDriverMessage, kReplyToHost, kCloseWindow, kClaim } kind;
     std::shared_ptr<standin::DriverConnection> from;
     uint32_t id = 0;
     std::string channel;
@@ -129,6 +136,7 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   void ReportIfUnanswered(const FlutterDesktopMessageResponseHandle* handle,
                           uint64_t serial);
   void DeliverReplyToHost(const Work& work);
+  void PlaceClaim(const Work& work);
   void AbandonEverything();
 
   std::string entrypoint;
@@ -147,6 +155,8 @@ struct FlutterDesktopEngine final : private standin::WindowTarget,
   void* nextFrameUserData = nullptr;
   uint64_t framesDrawn = 0;
   FlutterDesktopPluginRegistrar registrar;
+  bool ownedByController = false;
+  std::map<UINT, LRESULT> claims;
 
   // Shared with the driver's thread and with replies from any thread.
   std::mutex stateMutex;

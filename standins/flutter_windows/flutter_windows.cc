@@ -7,16 +7,30 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "standins/flutter_windows/engine.h"
 #include "standins/flutter_windows/messenger.h"
+#include "standins/flutter_windows/records.h"
 #include "standins/flutter_windows/view.h"
 #include "standins/flutter_windows/view_controller.h"
 #include "win/handles.h"
 
 namespace {
 
+using standin::ObjectKind;
+
 constexpr UINT kDefaultDpi = 96;
+
+// A handle is checked before anything behind it is read: the host may hold
+// one whose object is being destroyed, or is gone.
+bool UsableEngine(FlutterDesktopEngineRef engine, const char* function) {
+  return standin::Usable(ObjectKind::kEngine, engine, function);
+}
+bool UsableController(FlutterDesktopViewControllerRef controller,
+                      const char* function) {
+  return standin::Usable(ObjectKind::kViewController, controller, function);
+}
 
 template <typename Result, typename Body>
 Result Guarded(Result fallback, Body body) noexcept {
@@ -87,35 +101,49 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(
     FlutterDesktopEngineRef engine) {
-  return engine ? engine->Messenger() : nullptr;
+  return UsableEngine(engine, __func__) ? engine->Messenger() : nullptr;
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
+  const char* const function = __func__;
   return Guarded(false, [&] {
+    if (!UsableEngine(engine, function)) return false;
+    if (engine->OwnedByController()) {
+      standin::RecordFault(std::string(function) +
+                           " on an engine a view controller owns");
+      return false;
+    }
     delete engine;
-    return engine != nullptr;
+    return true;
   });
 }
 
 void FlutterDesktopEngineSetNextFrameCallback(
     FlutterDesktopEngineRef engine, FlutterDesktopOnNextFrameCallback callback,
     void* user_data) {
-  if (engine) engine->SetNextFrameCallback(callback, user_data);
+  if (UsableEngine(engine, __func__)) {
+    engine->SetNextFrameCallback(callback, user_data);
+  }
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
+  const char* const function = __func__;
   Guarded([&] {
-    if (engine) engine->ReloadSystemFonts();
+    if (UsableEngine(engine, function)) engine->ReloadSystemFonts();
   });
 }
 
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef engine, const char* plugin_name) {
-  return engine && plugin_name ? engine->PluginRegistrar() : nullptr;
+  return UsableEngine(engine, __func__) && plugin_name
+             ? engine->PluginRegistrar()
+             : nullptr;
 }
 
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     int32_t width, int32_t height, FlutterDesktopEngineRef engine) {
+  // An engine this library cannot vouch for is left alone, not taken over.
+  if (engine != nullptr && !UsableEngine(engine, __func__)) return nullptr;
   std::unique_ptr<FlutterDesktopEngine> owned(engine);
   return Guarded<FlutterDesktopViewControllerRef>(nullptr, [&] {
     return FlutterDesktopViewController::Create(width, height, std::move(owned))
@@ -125,27 +153,35 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
 
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
-  return controller ? controller->View() : nullptr;
+  return UsableController(controller, __func__) ? controller->View() : nullptr;
 }
 
 void FlutterDesktopViewControllerDestroy(
     FlutterDesktopViewControllerRef controller) {
-  Guarded([&] { delete controller; });
+  const char* const function = __func__;
+  Guarded([&] {
+    if (UsableController(controller, function)) delete controller;
+  });
 }
 
 void FlutterDesktopViewControllerForceRedraw(
     FlutterDesktopViewControllerRef controller) {
-  if (controller) controller->ForceRedraw();
+  if (UsableController(controller, __func__)) controller->ForceRedraw();
 }
 
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
-    FlutterDesktopViewControllerRef, HWND, UINT, WPARAM, LPARAM, LRESULT*) {
-  // The stand-in has nothing to do with the host's top-level window.
-  return false;
+    FlutterDesktopViewControllerRef controller, HWND, UINT message,
+    WPARAM wparam, LPARAM, LRESULT* result) {
+  const char* const function = __func__;
+  return Guarded(false, [&] {
+    return UsableController(controller, function) && result != nullptr &&
+           controller->HandleTopLevelWindowProc(message, wparam, result);
+  });
 }
 
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
-  return view ? view->Window() : nullptr;
+  return standin::Usable(ObjectKind::kView, view, __func__) ? view->Window()
+                                                            : nullptr;
 }
 
 UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor) {

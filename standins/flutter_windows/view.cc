@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "standins/flutter_windows/records.h"
 #include "win/text.h"
 
 using standin::LineKind;
@@ -11,6 +12,7 @@ using standin::LineKind;
 namespace {
 
 constexpr UINT kDrawFrame = WM_APP + 2;
+constexpr UINT kCheckFocus = WM_APP + 3;
 constexpr int kLineHeight = 18;
 constexpr int kHeaderHeight = 28;
 constexpr int kMargin = 8;
@@ -42,29 +44,50 @@ void DrawLine(HDC dc, const std::wstring& text, RECT area, COLORREF color) {
             DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS | DT_VCENTER);
 }
 
+std::string Dimensions(LONG width, LONG height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
 }  // namespace
 
 std::unique_ptr<FlutterDesktopView> FlutterDesktopView::Create(
-    HWND parent, int width, int height, FlutterDesktopEngine* engine) {
-  std::unique_ptr<FlutterDesktopView> view(new FlutterDesktopView(engine));
+    HWND parent, int width, int height, standin::ViewContent* content) {
+  const SIZE size = {std::max(width, 0), std::max(height, 0)};
+  std::unique_ptr<FlutterDesktopView> view(
+      new FlutterDesktopView(parent, size, content));
   HWND created = standin::CreateClassWindow(
-      view.get(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, parent,
-      std::max(width, 0), std::max(height, 0));
-  return created != nullptr ? std::move(view) : nullptr;
+      view.get(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, parent, size.cx,
+      size.cy);
+  if (created == nullptr) return nullptr;
+  standin::ObjectBorn(standin::ObjectKind::kView, view.get());
+  return view;
 }
 
-FlutterDesktopView::FlutterDesktopView(FlutterDesktopEngine* engine)
-    : engine(engine) {}
+FlutterDesktopView::FlutterDesktopView(HWND waitingRoom, SIZE created,
+                                       standin::ViewContent* content)
+    : content(content), waitingRoom(waitingRoom), created(created) {}
 
 FlutterDesktopView::~FlutterDesktopView() {
+  standin::ObjectEnding(standin::ObjectKind::kView, this);
   if (HWND alive = window.exchange(nullptr)) DestroyWindow(alive);
+  standin::ObjectEnded(this);
 }
 
 void FlutterDesktopView::ScheduleFrame() {
   HWND target = window;
-  if (target != nullptr && !framePending.exchange(true)) {
+  if (target != nullptr && redrawAsked && !framePending.exchange(true)) {
     PostMessageW(target, kDrawFrame, 0, 0);
   }
+}
+
+void FlutterDesktopView::ForceRedraw() {
+  redrawAsked = true;
+  ScheduleFrame();
+}
+
+void FlutterDesktopView::CheckFocusAfterActivation() {
+  // Posted: the host's own handling of the activation comes first.
+  if (HWND target = window) PostMessageW(target, kCheckFocus, 0, 0);
 }
 
 LRESULT FlutterDesktopView::HandleWindowMessage(HWND hwnd, UINT message,
@@ -76,12 +99,16 @@ LRESULT FlutterDesktopView::HandleWindowMessage(HWND hwnd, UINT message,
     case kDrawFrame:
       DrawFrame();
       return 0;
+    case kCheckFocus:
+      CheckFocus();
+      return 0;
     case WM_PAINT:
       Paint();
       return 0;
     case WM_ERASEBKGND:
       return 1;  // every paint covers the whole window
     case WM_SIZE:
+      CheckSize(SIZE{LOWORD(lparam), HIWORD(lparam)});
       ScheduleFrame();
       return 0;
     case WM_NCDESTROY:
@@ -93,13 +120,55 @@ LRESULT FlutterDesktopView::HandleWindowMessage(HWND hwnd, UINT message,
 
 void FlutterDesktopView::DrawFrame() {
   framePending = false;
+  CheckSize(std::nullopt);
   RECT client = {};
   GetClientRect(window, &client);
   frameSize = {std::max<LONG>(client.right, 1),
                std::max<LONG>(client.bottom, 1)};
   frame = RenderBitmap(frameSize.cx, frameSize.cy);
   InvalidateRect(window, nullptr, FALSE);
-  engine->OnFrameDrawn();
+  RecordVisibility();
+  content->OnFrameDrawn();
+}
+
+void FlutterDesktopView::RecordVisibility() {
+  const HWND root = GetAncestor(window, GA_ROOT);
+  const bool visible = root != nullptr && IsWindowVisible(root) != FALSE;
+  if (lastFrameVisible == visible) return;
+  standin::Record(std::string(lastFrameVisible ? "a later" : "the first") +
+                  " frame drawn with the top-level window " +
+                  (visible ? "visible" : "hidden"));
+  lastFrameVisible = visible;
+}
+
+void FlutterDesktopView::CheckSize(std::optional<SIZE> resized) {
+  const HWND parent = GetParent(window);
+  if (parent == nullptr || parent == waitingRoom) return;
+  RECT area = {};
+  GetClientRect(parent, &area);
+  const auto check = [&area](const std::string& what, SIZE size) {
+    const std::string line = what + " " + Dimensions(size.cx, size.cy) +
+                             " in a client area of " +
+                             Dimensions(area.right, area.bottom);
+    if (size.cx == area.right && size.cy == area.bottom) {
+      standin::Record(line);
+    } else {
+      standin::RecordFault(line);
+    }
+  };
+  if (!adopted) {
+    adopted = true;
+    check("view created at", created);
+  }
+  if (resized) check("view resized to", *resized);
+}
+
+void FlutterDesktopView::CheckFocus() {
+  if (GetFocus() == window) {
+    standin::Record("activation gave the view the focus");
+  } else {
+    standin::RecordFault("activation left the focus off the view");
+  }
 }
 
 void FlutterDesktopView::Paint() {
@@ -147,16 +216,11 @@ void FlutterDesktopView::Render(HDC dc, int width, int height) const {
   win::SelectedObject selected(dc, font.Get());
   SetBkMode(dc, TRANSPARENT);
 
-  const uint16_t port = engine->DriverPort();
-  const std::string title =
-      "Stand-in Flutter engine - " +
-      (port != 0 ? "driver on 127.0.0.1:" + std::to_string(port)
-                 : std::string("no driver"));
-  DrawLine(dc, win::Utf8ToWide(title),
+  DrawLine(dc, win::Utf8ToWide(content->Title()),
            {kMargin, 0, width - kMargin, kHeaderHeight}, RGB(255, 255, 255));
 
   // The newest lines that fit, oldest first.
-  const std::vector<standin::TranscriptLine> lines = engine->Log().Lines();
+  const std::vector<standin::TranscriptLine> lines = content->Lines();
   const int room =
       std::max(0, (height - kHeaderHeight - kMargin) / kLineHeight);
   const size_t first =

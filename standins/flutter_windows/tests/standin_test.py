@@ -59,10 +59,15 @@ class StandinTest(unittest.TestCase):
                 exit_code = host.wait(60)
             finally:
                 host.kill()
-        checks.append(("the host's exit and what it saw at exit",
-                       (exit_code, host.stdout.decode().split()),
+        faults = [line for line in host.stderr.decode().splitlines()
+                  if "fault:" in line]
+        checks.append(("the host's exit, what it saw at exit, the faults",
+                       (exit_code, host.stdout.decode().split(), faults),
                        (0, ["off_platform_thread_calls=0",
-                            "messenger_available=0"])))
+                            "messenger_available=0"],
+                        ["flutter_windows stand-in: fault: "
+                         "FlutterDesktopViewControllerForceRedraw on a view "
+                         "controller that was destroyed"])))
         for what, got, expected in checks:
             if isinstance(got, driver.Answer):
                 got = (got.kind, got.data)

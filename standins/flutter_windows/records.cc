@@ -1,0 +1,106 @@
+#include "standins/flutter_windows/records.h"
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace standin {
+namespace {
+
+// Enough for any session; a host gone wrong in a loop cannot grow it for
+// ever.
+constexpr size_t kMaxRecords = 1000;
+
+enum class Life { kLive, kEnding, kEnded };
+
+struct Lives {
+  ObjectKind kind;
+  Life life;
+};
+
+std::mutex recordsMutex;
+
+std::deque<std::string>& Lines() {
+  static auto* lines = new std::deque<std::string>;  // never freed: any
+  return *lines;  // thread may record while the process ends
+}
+
+std::map<const void*, Lives>& Objects() {
+  static auto* objects = new std::map<const void*, Lives>;
+  return *objects;
+}
+
+const char* Name(ObjectKind kind) {
+  switch (kind) {
+    case ObjectKind::kEngine:
+      return "an engine";
+    case ObjectKind::kViewController:
+      return "a view controller";
+    case ObjectKind::kView:
+      break;
+  }
+  return "a view";
+}
+
+void SetLife(ObjectKind kind, const void* object, Life life) {
+  std::lock_guard<std::mutex> lock(recordsMutex);
+  Objects()[object] = {kind, life};
+}
+
+}  // namespace
+
+void Record(const std::string& line) {
+  std::lock_guard<std::mutex> lock(recordsMutex);
+  std::fprintf(stderr, "flutter_windows stand-in: %s\n", line.c_str());
+  std::fflush(stderr);
+  if (Lines().size() == kMaxRecords) Lines().pop_front();
+  Lines().push_back(line);
+}
+
+void RecordFault(const std::string& what) { Record("fault: " + what); }
+
+std::string RecordsText() {
+  std::lock_guard<std::mutex> lock(recordsMutex);
+  std::string text;
+  for (const std::string& line : Lines()) text += line + "\n";
+  return text;
+}
+
+void ObjectBorn(ObjectKind kind, const void* object) {
+  SetLife(kind, object, Life::kLive);
+}
+
+void ObjectEnding(ObjectKind kind, const void* object) {
+  SetLife(kind, object, Life::kEnding);
+}
+
+void ObjectEnded(const void* object) {
+  std::lock_guard<std::mutex> lock(recordsMutex);
+  const auto found = Objects().find(object);
+  if (found != Objects().end()) found->second.life = Life::kEnded;
+}
+
+bool Usable(ObjectKind kind, const void* object, const char* function) {
+  if (object == nullptr) return false;
+  std::string state;
+  {
+    std::lock_guard<std::mutex> lock(recordsMutex);
+    const auto found = Objects().find(object);
+    if (found != Objects().end() && found->second.kind == kind &&
+        found->second.life == Life::kLive) {
+      return true;
+    }
+    if (found == Objects().end() || found->second.kind != kind) {
+      state = "that this library never made";
+    } else if (found->second.life == Life::kEnding) {
+      state = "whose destruction began";
+    } else {
+      state = "that was destroyed";
+    }
+  }
+  RecordFault(std::string(function) + " on " + Name(kind) + " " + state);
+  return false;
+}
+
+}  // namespace standin
