@@ -18,7 +18,13 @@ FlutterWindow::FlutterWindow(const EngineProject& project,
                              core::CoreManager& manager)
     : project(project), manager(manager) {}
 
-FlutterWindow::~FlutterWindow() = default;
+FlutterWindow::~FlutterWindow() {
+  // The loop can end on a WM_QUIT that WM_DESTROY did not post (another
+  // program's, or GetMessageW failing) with the engine still running. Take
+  // WM_DESTROY's path while this class's hooks still answer: the channel,
+  // then the controller, cleared before it goes, then the native window.
+  Destroy();
+}
 
 bool FlutterWindow::OnCreate() {
   if (!Win32Window::OnCreate()) return false;

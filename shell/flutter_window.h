@@ -20,7 +20,8 @@ class FlutterWindow : public Win32Window {
  public:
   // Keeps its own copy of the project; nothing runs until Create.
   FlutterWindow(const EngineProject& project, core::CoreManager& manager);
-  // Closes the channel, then the view controller and engine, if still open.
+  // Closes the channel, then the view controller and engine, then the native
+  // window, whichever of them is still open.
   ~FlutterWindow() override;
 
  protected:

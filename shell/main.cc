@@ -18,6 +18,23 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitWindowFailed = 1;
 
+// The user-interface thread's single-threaded apartment, released when this
+// goes if it was had. A failure leaves COM to whoever needs it.
+class ComApartment {
+ public:
+  ComApartment()
+      : initialized(
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  ~ComApartment() {
+    if (initialized) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  const bool initialized;
+};
+
 // Attaches to the console of whoever started us; a process started by a
 // debugger without one gets a console of its own.
 void ConnectConsole() {
@@ -39,9 +56,9 @@ int RunMessageLoop() {
 
 int RunHost() {
   ConnectConsole();
-  // Single-threaded apartment for the user-interface thread; a failure
-  // leaves COM to whoever needs it.
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // Declared before the window, so that it is released only after the
+  // engine has ended, whichever way the loop ended.
+  const ComApartment apartment;
 
   EngineProject project = shell::EngineProjectFor(L"data");
   project.entrypointArguments = shell::ReadCommandLineArguments();
@@ -56,9 +73,7 @@ int RunHost() {
   }
   window.SetQuitWhenClosed(true);
 
-  const int exitCode = RunMessageLoop();
-  CoUninitialize();
-  return exitCode;
+  return RunMessageLoop();
 }
 
 }  // namespace
