@@ -48,10 +48,17 @@ def probe(*words):
     return run.stdout.decode("utf-8").splitlines()
 
 
+def faults(host):
+    """The faults the stand-in engine wrote to the host's stderr so far."""
+    return [line for line in host.process.stderr.decode().splitlines()
+            if "fault:" in line]
+
+
 def play_session(host, check):
     """Every channel method, the shipped stand-in core started, stopped and
     dying at once (serving through a core is the real-core suite's),
-    malformed messages, the window, the session's end and closing."""
+    malformed messages, the window and what the engine saw of it, the
+    session's end and closing."""
     def call(what, method, arguments, expected):
         check(method + ", " + what, host.call(method, arguments), expected)
 
@@ -59,8 +66,10 @@ def play_session(host, check):
         check("proxy, " + what, WINE.proxy_settings(),
               (enable, "socks=127.0.0.1:10808", OVERRIDE))
 
-    check("window at 144 DPI", probe("wait-visible", "60", "state"),
+    window = probe("wait-visible", "60", "state", "client")
+    check("window at 144 DPI", window[:2],
           ["visible", "window 15 15 840 1080 visible"])
+    client = "x".join(window[2].split()[3:5]) if len(window) > 2 else "?"
     socks = {"config": hostkit.core_config(SOCKS_PORT),
              "localPort": SOCKS_PORT}
     lines = [INSTALLED, PROXY_ON, STARTED, PROXY_OFF, STOPPED, PROXY_ON,
@@ -110,23 +119,37 @@ def play_session(host, check):
         answer = host.send(message)
         check(what, (answer.kind, answer.data), ("reply", expected))
 
+    # WM_FONTCHANGE claimed by the engine: its answer, and no handling of
+    # the window's own; then not claimed: the fonts reloaded.
     transcript = host.connection.transcript
     fonts = transcript().count("system fonts reloaded")
-    check("WM_FONTCHANGE", (fonts, probe("send", "0x1d", "0", "0")),
-          (0, ["sent 0x1d result 0"]))
+    host.connection.claim(0x1d, 7)
+    check("WM_FONTCHANGE, claimed then not", (fonts, probe(
+        "send", "0x1d", "0", "0", "send", "0x1d", "0", "0")),
+          (0, ["sent 0x1d result 7", "sent 0x1d result 0"]))
     text = transcript()
     check("fonts reloaded", text.count("system fonts reloaded"), 1)
-    check("shown by the first frame",
-          text.count("frame 1 drawn, next-frame callback run"), 1)
     check("arguments as UTF-8", text.count(
         'arguments ["a", "b c", "", "é-ا-😀", "--driver-port=0"]'), 1)
+    check("switched away and back", probe("reactivate"), ["reactivated"])
     # Shown once: hidden again, later frames must leave it hidden.
     probe("hide")
     host.call("getLogs")
     transcript()
     check("hidden after later frames", probe("state"),
           ["window 15 15 840 1080 hidden"])
-    check("shown once", transcript().count("next-frame callback run"), 1)
+    # What the engine saw: the view made for the client area it fills, the
+    # window shown by the first frame and not before, the claimed message,
+    # the focus given at each activation (the first when the view was
+    # attached), and nothing a real engine would fail on.
+    check("the engine's records", host.connection.records(), [
+        "activation gave the view the focus",
+        "view created at %s in a client area of %s" % (client, client),
+        "the first frame drawn with the top-level window hidden",
+        "a later frame drawn with the top-level window visible",
+        "claimed message 0x001d, result 7",
+        "activation gave the view the focus",
+        "a later frame drawn with the top-level window hidden"])
 
     # WM_ENDSESSION: a session that goes on changes nothing; one that ends
     # (after TRUE to the query) switches the proxy off, nothing else.
@@ -143,6 +166,7 @@ def play_session(host, check):
     # A core still running when the window closes outlives the host.
     check("exit code after closing", host.close(), 0)
     check("cores after closing", len(hostkit.core_processes(host.folder)), 1)
+    check("faults while closing", faults(host), [])
 
 
 class EndToEndTest(unittest.TestCase):
@@ -180,6 +204,19 @@ class EndToEndTest(unittest.TestCase):
                 "the host outlived the session")
             self.assertEqual(WINE.proxy_settings()[:2],
                              ("0x0", "socks=127.0.0.1:%d" % port))
+        finally:
+            host.kill()
+
+    def test_quit_from_another_program(self):
+        """A WM_QUIT that the window did not post ends the loop with the
+        engine still running: the host ends as closing ends it, using
+        nothing of the engine while it is destroyed."""
+        folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "quit")
+        host = hostkit.Host(WINE, folder)
+        try:
+            self.assertEqual(probe("wait-visible", "60", "post", "0x12", "0",
+                                   "0"), ["visible", "posted 0x12"])
+            self.assertEqual((host.process.wait(60), faults(host)), (0, []))
         finally:
             host.kill()
 

@@ -11,6 +11,9 @@
 //   send MSG WPARAM LPARAM  SendMessageTimeout (30 s); "sent MSG result R"
 //   post MSG WPARAM LPARAM  PostMessage; "posted MSG"
 //   hide                  hides the window (ShowWindow SW_HIDE); "hidden"
+//   reactivate            activates a window of the probe's own, then the
+//                         host's window again, as a user switching windows
+//                         would; "reactivated", or "not reactivated"
 //
 // Numbers may be decimal or 0x-prefixed. The window is the first top-level
 // window of the host's class. The probe is DPI aware, so that it sees the
@@ -117,6 +120,37 @@ bool Deliver(bool send, char** words) {
   return true;
 }
 
+void PumpFor(DWORD milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  MSG message;
+  while (GetTickCount64() < deadline) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&message);
+    }
+    Sleep(20);
+  }
+}
+
+bool Reactivate() {
+  HWND window = HostWindow();
+  if (window == nullptr) {
+    std::printf("no window\n");
+    return false;
+  }
+  HWND own = CreateWindowExW(0, L"STATIC", L"window probe",
+                             WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                             nullptr, nullptr, nullptr, nullptr);
+  SetForegroundWindow(own);
+  PumpFor(300);
+  const bool away = GetForegroundWindow() == own;
+  SetForegroundWindow(window);
+  PumpFor(300);
+  const bool back = GetForegroundWindow() == window;
+  DestroyWindow(own);
+  std::printf(away && back ? "reactivated\n" : "not reactivated\n");
+  return away && back;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +168,8 @@ int main(int argc, char** argv) {
     } else if ((word == "send" || word == "post") && i + 3 < argc) {
       ok = Deliver(word == "send", argv + i + 1) && ok;
       i += 3;
+    } else if (word == "reactivate") {
+      ok = Reactivate() && ok;
     } else if (word == "hide") {
       HWND window = HostWindow();
       if (window != nullptr) ShowWindow(window, SW_HIDE);

@@ -51,6 +51,10 @@ class ExecutableTest(unittest.TestCase):
         for line in [" FILEVERSION 2, 0, 0, 2", " PRODUCTVERSION 2, 0, 0, 2",
                      'VALUE "FileVersion", "2.0.0+2"',
                      'VALUE "ProductVersion", "2.0.0+2"',
+                     'VALUE "FileDescription", "Zorvane"',
+                     'VALUE "ProductName", "Zorvane"',
+                     'VALUE "InternalName", "zorvane"',
+                     'VALUE "OriginalFilename", "zorvane.exe"',
                      # the strings' block, named as Translation lists it
                      'BLOCK "040904e4"', 'VALUE "Translation", 0x409, 1252']:
             self.assertIn(line + "\n", self.resources)

@@ -1,17 +1,29 @@
 // The top-level window under Wine, where the end-to-end suite does not look:
 // hidden until shown, the child and WM_DPICHANGED, closing, the class's life
-// and exceptions. Its placement and the close that ends the host are the
-// suite's to check.
+// and exceptions, the title bar's theme; and the strict conversion of the
+// command line's arguments. Its placement and the close that ends the host
+// are the suite's to check.
 #include "shell/win32_window.h"
 
+#include <dwmapi.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "testing/stderr_capture.h"
+#include "win/text.h"
+
+// Wine's DWM keeps no title bar attribute to read back, so the test takes
+// the function's place in this program's import table.
+using DwmSetWindowAttributeFunction = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID,
+                                                       DWORD);
+extern "C" DwmSetWindowAttributeFunction __imp_DwmSetWindowAttribute;
 
 namespace shell {
 namespace {
@@ -44,6 +56,40 @@ Edges EdgesOf(HWND window) {
                   reinterpret_cast<POINT*>(&rect), 2);
   return {rect.left, rect.top, rect.right, rect.bottom};
 }
+
+// (attribute, value) of each DwmSetWindowAttribute call while it lives.
+class DwmAttributeRecorder {
+ public:
+  DwmAttributeRecorder() {
+    calls = &recorded;
+    Replace(&Record);
+  }
+  ~DwmAttributeRecorder() {
+    Replace(original);
+    calls = nullptr;
+  }
+  std::vector<std::array<DWORD, 2>> recorded;
+
+ private:
+  static HRESULT WINAPI Record(HWND, DWORD attribute, LPCVOID value,
+                               DWORD size) {
+    DWORD flag = 0;
+    if (size == sizeof(BOOL)) flag = *static_cast<const BOOL*>(value);
+    calls->push_back({attribute, flag});
+    return S_OK;
+  }
+  void Replace(DwmSetWindowAttributeFunction function) {
+    DWORD protection = 0;
+    VirtualProtect(&__imp_DwmSetWindowAttribute, sizeof(function),
+                   PAGE_READWRITE, &protection);
+    __imp_DwmSetWindowAttribute = function;
+    VirtualProtect(&__imp_DwmSetWindowAttribute, sizeof(function), protection,
+                   &protection);
+  }
+  static std::vector<std::array<DWORD, 2>>* calls;
+  const DwmSetWindowAttributeFunction original = __imp_DwmSetWindowAttribute;
+};
+std::vector<std::array<DWORD, 2>>* DwmAttributeRecorder::calls = nullptr;
 
 bool ClassRegistered() {
   WNDCLASSEXW info = {};
@@ -95,6 +141,64 @@ TEST(Win32WindowTest, TwoWindowsOfOneClassFromCreationToDestruction) {
   EXPECT_TRUE(ClassRegistered()) << "a window object is still alive";
   first.reset();
   EXPECT_FALSE(ClassRegistered()) << "the last window object is gone";
+}
+
+TEST(Win32WindowTest, TitleBarFollowsTheUsersTheme) {
+  const wchar_t* const key =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+  const wchar_t* const name = L"AppsUseLightTheme";
+  TestWindow window;
+  const auto setThenRecolor = [&](DWORD type, const void* data, DWORD size) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, size);
+    SendMessageW(Find(L"theme"), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
+  };
+  const DWORD dark = 0, light = 1, alsoLight = 2;
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::vector<std::array<DWORD, 2>> calls;  // attribute 20: dark mode
+  } kCases[] = {
+      {"dark at creation",
+       [&] {
+         RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &dark, 4);
+         ASSERT_TRUE(window.Create(L"theme", {10, 10}, {300, 200}));
+       },
+       {{20, TRUE}}},
+      {"light", [&] { setThenRecolor(REG_DWORD, &light, 4); }, {{20, FALSE}}},
+      {"dark", [&] { setThenRecolor(REG_DWORD, &dark, 4); }, {{20, TRUE}}},
+      {"light, 2",
+       [&] { setThenRecolor(REG_DWORD, &alsoLight, 4); },
+       {{20, FALSE}}},
+      {"a text", [&] { setThenRecolor(REG_SZ, L"0", 4); }, {}},
+      // Last, so that the prefix is left as Wine makes it: no value.
+      {"no value",
+       [&] {
+         RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+         SendMessageW(Find(L"theme"), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
+       },
+       {}},
+  };
+  DwmAttributeRecorder recorder;
+  for (const auto& c : kCases) {
+    recorder.recorded.clear();
+    c.change();
+    EXPECT_EQ(recorder.recorded, c.calls) << c.what;
+  }
+}
+
+TEST(CommandLineTest, AnArgumentThatIsNoValidUtf16BecomesEmpty) {
+  const struct {
+    const wchar_t* argument;
+    std::string converted;
+  } kCases[] = {
+      {L"b c", "b c"},
+      {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},  // a pair: U+1F600
+      {L"x\xD83D", ""},                       // a high surrogate alone
+      {L"\xDE00y", ""},                       // a low surrogate alone
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(win::WideToUtf8(c.argument), c.converted);
+  }
 }
 
 }  // namespace
