@@ -5,12 +5,10 @@
 // are the suite's to check.
 #include "shell/win32_window.h"
 
-#include <dwmapi.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,11 +17,10 @@
 #include "testing/stderr_capture.h"
 #include "win/text.h"
 
-// Wine's DWM keeps no title bar attribute to read back, so the test takes
-// the function's place in this program's import table.
-using DwmSetWindowAttributeFunction = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID,
-                                                       DWORD);
-extern "C" DwmSetWindowAttributeFunction __imp_DwmSetWindowAttribute;
+// Wine's DWM keeps no title bar attribute to read back: the theme test
+// takes DwmSetWindowAttribute's place in this program's import table.
+extern "C" HRESULT(WINAPI* __imp_DwmSetWindowAttribute)(HWND, DWORD, LPCVOID,
+                                                        DWORD);
 
 namespace shell {
 namespace {
@@ -57,39 +54,13 @@ Edges EdgesOf(HWND window) {
   return {rect.left, rect.top, rect.right, rect.bottom};
 }
 
-// (attribute, value) of each DwmSetWindowAttribute call while it lives.
-class DwmAttributeRecorder {
- public:
-  DwmAttributeRecorder() {
-    calls = &recorded;
-    Replace(&Record);
-  }
-  ~DwmAttributeRecorder() {
-    Replace(original);
-    calls = nullptr;
-  }
-  std::vector<std::array<DWORD, 2>> recorded;
+using DwmCalls = std::vector<std::array<DWORD, 2>>;  // attribute, value
+DwmCalls dwmCalls;
 
- private:
-  static HRESULT WINAPI Record(HWND, DWORD attribute, LPCVOID value,
-                               DWORD size) {
-    DWORD flag = 0;
-    if (size == sizeof(BOOL)) flag = *static_cast<const BOOL*>(value);
-    calls->push_back({attribute, flag});
-    return S_OK;
-  }
-  void Replace(DwmSetWindowAttributeFunction function) {
-    DWORD protection = 0;
-    VirtualProtect(&__imp_DwmSetWindowAttribute, sizeof(function),
-                   PAGE_READWRITE, &protection);
-    __imp_DwmSetWindowAttribute = function;
-    VirtualProtect(&__imp_DwmSetWindowAttribute, sizeof(function), protection,
-                   &protection);
-  }
-  static std::vector<std::array<DWORD, 2>>* calls;
-  const DwmSetWindowAttributeFunction original = __imp_DwmSetWindowAttribute;
-};
-std::vector<std::array<DWORD, 2>>* DwmAttributeRecorder::calls = nullptr;
+HRESULT WINAPI RecordDwmCall(HWND, DWORD attribute, LPCVOID value, DWORD) {
+  dwmCalls.push_back({attribute, *static_cast<const DWORD*>(value)});
+  return S_OK;
+}
 
 bool ClassRegistered() {
   WNDCLASSEXW info = {};
@@ -144,45 +115,41 @@ TEST(Win32WindowTest, TwoWindowsOfOneClassFromCreationToDestruction) {
 }
 
 TEST(Win32WindowTest, TitleBarFollowsTheUsersTheme) {
+  DWORD protection = 0;
+  VirtualProtect(&__imp_DwmSetWindowAttribute, sizeof(void*), PAGE_READWRITE,
+                 &protection);
+  __imp_DwmSetWindowAttribute = &RecordDwmCall;
   const wchar_t* const key =
       L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
   const wchar_t* const name = L"AppsUseLightTheme";
-  TestWindow window;
-  const auto setThenRecolor = [&](DWORD type, const void* data, DWORD size) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, size);
-    SendMessageW(Find(L"theme"), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
-  };
   const DWORD dark = 0, light = 1, alsoLight = 2;
+  RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &dark, 4);
+  TestWindow window;
+  ASSERT_TRUE(window.Create(L"theme", {10, 10}, {300, 200}));
+  EXPECT_EQ(dwmCalls, (DwmCalls{{20, TRUE}})) << "at creation";  // dark mode
+
   const struct {
     const char* what;
-    std::function<void()> change;
-    std::vector<std::array<DWORD, 2>> calls;  // attribute 20: dark mode
+    DWORD type;
+    const void* data;  // none: no value
+    DwmCalls calls;
   } kCases[] = {
-      {"dark at creation",
-       [&] {
-         RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &dark, 4);
-         ASSERT_TRUE(window.Create(L"theme", {10, 10}, {300, 200}));
-       },
-       {{20, TRUE}}},
-      {"light", [&] { setThenRecolor(REG_DWORD, &light, 4); }, {{20, FALSE}}},
-      {"dark", [&] { setThenRecolor(REG_DWORD, &dark, 4); }, {{20, TRUE}}},
-      {"light, 2",
-       [&] { setThenRecolor(REG_DWORD, &alsoLight, 4); },
-       {{20, FALSE}}},
-      {"a text", [&] { setThenRecolor(REG_SZ, L"0", 4); }, {}},
-      // Last, so that the prefix is left as Wine makes it: no value.
-      {"no value",
-       [&] {
-         RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
-         SendMessageW(Find(L"theme"), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
-       },
-       {}},
+      {"light", REG_DWORD, &light, {{20, FALSE}}},
+      {"dark", REG_DWORD, &dark, {{20, TRUE}}},
+      {"light, 2", REG_DWORD, &alsoLight, {{20, FALSE}}},
+      {"a text", REG_SZ, L"0", {}},
+      // Last, so that the prefix is left as Wine makes it.
+      {"no value", REG_NONE, nullptr, {}},
   };
-  DwmAttributeRecorder recorder;
   for (const auto& c : kCases) {
-    recorder.recorded.clear();
-    c.change();
-    EXPECT_EQ(recorder.recorded, c.calls) << c.what;
+    if (c.data != nullptr) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, key, name, c.type, c.data, 4);
+    } else {
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+    }
+    dwmCalls.clear();
+    SendMessageW(Find(L"theme"), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
+    EXPECT_EQ(dwmCalls, c.calls) << c.what;
   }
 }
 
