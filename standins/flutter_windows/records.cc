@@ -14,20 +14,24 @@ constexpr size_t kMaxRecords = 1000;
 
 enum class Life { kLive, kEnding, kEnded };
 
-struct Lives {
+struct ObjectLife {
   ObjectKind kind;
   Life life;
 };
 
-std::mutex recordsMutex;
-
-std::deque<std::string>& Lines() {
-  static auto* lines = new std::deque<std::string>;  // never freed: any
-  return *lines;  // thread may record while the process ends
+// Never freed: the driver's thread may still record while the process ends.
+std::mutex& RecordsMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 
-std::map<const void*, Lives>& Objects() {
-  static auto* objects = new std::map<const void*, Lives>;
+std::deque<std::string>& Lines() {
+  static auto* lines = new std::deque<std::string>;
+  return *lines;
+}
+
+std::map<const void*, ObjectLife>& Objects() {
+  static auto* objects = new std::map<const void*, ObjectLife>;
   return *objects;
 }
 
@@ -44,14 +48,14 @@ const char* Name(ObjectKind kind) {
 }
 
 void SetLife(ObjectKind kind, const void* object, Life life) {
-  std::lock_guard<std::mutex> lock(recordsMutex);
+  std::lock_guard<std::mutex> lock(RecordsMutex());
   Objects()[object] = {kind, life};
 }
 
 }  // namespace
 
 void Record(const std::string& line) {
-  std::lock_guard<std::mutex> lock(recordsMutex);
+  std::lock_guard<std::mutex> lock(RecordsMutex());
   std::fprintf(stderr, "flutter_windows stand-in: %s\n", line.c_str());
   std::fflush(stderr);
   if (Lines().size() == kMaxRecords) Lines().pop_front();
@@ -61,7 +65,7 @@ void Record(const std::string& line) {
 void RecordFault(const std::string& what) { Record("fault: " + what); }
 
 std::string RecordsText() {
-  std::lock_guard<std::mutex> lock(recordsMutex);
+  std::lock_guard<std::mutex> lock(RecordsMutex());
   std::string text;
   for (const std::string& line : Lines()) text += line + "\n";
   return text;
@@ -76,7 +80,7 @@ void ObjectEnding(ObjectKind kind, const void* object) {
 }
 
 void ObjectEnded(const void* object) {
-  std::lock_guard<std::mutex> lock(recordsMutex);
+  std::lock_guard<std::mutex> lock(RecordsMutex());
   const auto found = Objects().find(object);
   if (found != Objects().end()) found->second.life = Life::kEnded;
 }
@@ -85,7 +89,7 @@ bool Usable(ObjectKind kind, const void* object, const char* function) {
   if (object == nullptr) return false;
   std::string state;
   {
-    std::lock_guard<std::mutex> lock(recordsMutex);
+    std::lock_guard<std::mutex> lock(RecordsMutex());
     const auto found = Objects().find(object);
     if (found != Objects().end() && found->second.kind == kind &&
         found->second.life == Life::kLive) {

@@ -146,21 +146,26 @@ void FlutterDesktopView::CheckSize(std::optional<SIZE> resized) {
   if (parent == nullptr || parent == waitingRoom) return;
   RECT area = {};
   GetClientRect(parent, &area);
-  const auto check = [&area](const std::string& what, SIZE size) {
-    const std::string line = what + " " + Dimensions(size.cx, size.cy) +
-                             " in a client area of " +
-                             Dimensions(area.right, area.bottom);
-    if (size.cx == area.right && size.cy == area.bottom) {
+  const auto fits = [&area](SIZE size) {
+    return size.cx == area.right && size.cy == area.bottom;
+  };
+  const auto describe = [&area](const std::string& what, SIZE size) {
+    return what + " " + Dimensions(size.cx, size.cy) + " in a client area of " +
+           Dimensions(area.right, area.bottom);
+  };
+  if (!adopted) {
+    adopted = true;
+    const std::string line = describe("view created at", created);
+    if (fits(created)) {
       standin::Record(line);
     } else {
       standin::RecordFault(line);
     }
-  };
-  if (!adopted) {
-    adopted = true;
-    check("view created at", created);
   }
-  if (resized) check("view resized to", *resized);
+  // Only a misfit: a user dragging the frame would flood the records.
+  if (resized && !fits(*resized)) {
+    standin::RecordFault(describe("view resized to", *resized));
+  }
 }
 
 void FlutterDesktopView::CheckFocus() {
