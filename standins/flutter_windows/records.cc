@@ -85,25 +85,24 @@ void ObjectEnded(const void* object) {
   if (found != Objects().end()) found->second.life = Life::kEnded;
 }
 
-bool Usable(ObjectKind kind, const void* object, const char* function) {
+bool Usable(ObjectKind kind, const void* object,
+            const char* function) noexcept {
   if (object == nullptr) return false;
-  std::string state;
-  {
-    std::lock_guard<std::mutex> lock(RecordsMutex());
-    const auto found = Objects().find(object);
-    if (found != Objects().end() && found->second.kind == kind &&
-        found->second.life == Life::kLive) {
-      return true;
+  try {
+    const char* state = "that this library never made";
+    {
+      std::lock_guard<std::mutex> lock(RecordsMutex());
+      const auto found = Objects().find(object);
+      if (found != Objects().end() && found->second.kind == kind) {
+        if (found->second.life == Life::kLive) return true;
+        state = found->second.life == Life::kEnding ? "whose destruction began"
+                                                    : "that was destroyed";
+      }
     }
-    if (found == Objects().end() || found->second.kind != kind) {
-      state = "that this library never made";
-    } else if (found->second.life == Life::kEnding) {
-      state = "whose destruction began";
-    } else {
-      state = "that was destroyed";
-    }
+    RecordFault(std::string(function) + " on " + Name(kind) + " " + state);
+  } catch (...) {
+    // Refused all the same; only the record is lost.
   }
-  RecordFault(std::string(function) + " on " + Name(kind) + " " + state);
   return false;
 }
 

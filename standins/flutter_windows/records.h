@@ -29,8 +29,9 @@ void ObjectEnded(const void* object);
 
 // True when `function` may use the object. A null handle is refused
 // without a record; one whose destruction began, or that this library
-// never made, is refused with a fault naming the function.
-bool Usable(ObjectKind kind, const void* object, const char* function);
+// never made, is refused with a fault naming the function. Never throws, so
+// that the exported functions may call it unguarded.
+bool Usable(ObjectKind kind, const void* object, const char* function) noexcept;
 
 }  // namespace standin
 
