@@ -166,7 +166,7 @@ def play_session(host, check):
     # A core still running when the window closes outlives the host.
     check("exit code after closing", host.close(), 0)
     check("cores after closing", len(hostkit.core_processes(host.folder)), 1)
-    check("faults while closing", faults(host), [])
+    check("faults, closing included", faults(host), [])
 
 
 class EndToEndTest(unittest.TestCase):
