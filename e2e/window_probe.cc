@@ -14,16 +14,29 @@
 //   reactivate            activates a window of the probe's own, then the
 //                         host's window again, as a user switching windows
 //                         would; "reactivated", or "not reactivated"
+//   usage                 "usage PID handles N table-handles N private BYTES
+//                         pagefile BYTES" of the window's process, through
+//                         OpenProcess: GetProcessHandleCount, the handles the
+//                         system's handle table lists for it,
+//                         GetProcessMemoryInfo's PrivateUsage and
+//                         PagefileUsage; or "no window", or "cannot query
+//                         process PID"
 //
 // Numbers may be decimal or 0x-prefixed. The window is the first top-level
 // window of the host's class. The probe is DPI aware, so that it sees the
 // physical pixels the host works in. Exit code 0 when every word was carried
 // out, 1 when a window was missing or a word was not understood.
 #include <windows.h>
+// psapi.h needs the types of windows.h.
+#include <psapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "win/handles.h"
 
 namespace {
 
@@ -151,6 +164,64 @@ bool Reactivate() {
   return away && back;
 }
 
+// Wine's GetProcessHandleCount answers 0 for every process; the system's
+// handle table, which lists each handle with its owner, is what Wine keeps.
+bool CountTableHandles(DWORD processId, unsigned long* count) {
+  constexpr NTSTATUS kLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+  constexpr size_t kMaxBytes = size_t{256} << 20;
+  std::vector<ULONG_PTR> buffer(size_t{1} << 13);
+  NTSTATUS status = kLengthMismatch;
+  while (status == kLengthMismatch &&
+         buffer.size() * sizeof(ULONG_PTR) <= kMaxBytes) {
+    ULONG needed = 0;
+    status = NtQuerySystemInformation(
+        SystemHandleInformation, buffer.data(),
+        static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed);
+    if (status == kLengthMismatch) buffer.resize(buffer.size() * 2);
+  }
+  if (status != 0) return false;
+  const auto* table =
+      reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+  *count = 0;
+  for (ULONG i = 0; i < table->Count; ++i) {
+    if (table->Handle[i].OwnerPid == processId) ++*count;
+  }
+  return true;
+}
+
+// What a soak watches for leaks in the host: its handles and its memory.
+// Windows defines PrivateUsage and PagefileUsage alike, as the process's
+// commit charge; Wine fills in only the second for another process.
+bool PrintUsage() {
+  HWND window = HostWindow();
+  DWORD processId = 0;
+  if (window == nullptr || GetWindowThreadProcessId(window, &processId) == 0) {
+    std::printf("no window\n");
+    return false;
+  }
+  const win::UniqueKernelHandle process(OpenProcess(
+      PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+  DWORD handles = 0;
+  unsigned long tableHandles = 0;
+  PROCESS_MEMORY_COUNTERS_EX memory = {};
+  memory.cb = sizeof memory;
+  if (!process.Valid() || !GetProcessHandleCount(process.Get(), &handles) ||
+      !CountTableHandles(processId, &tableHandles) ||
+      !GetProcessMemoryInfo(process.Get(),
+                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                            sizeof memory)) {
+    std::printf("cannot query process %lu\n", processId);
+    return false;
+  }
+  std::printf(
+      "usage %lu handles %lu table-handles %lu private %llu "
+      "pagefile %llu\n",
+      processId, handles, tableHandles,
+      static_cast<unsigned long long>(memory.PrivateUsage),
+      static_cast<unsigned long long>(memory.PagefileUsage));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +241,8 @@ int main(int argc, char** argv) {
       i += 3;
     } else if (word == "reactivate") {
       ok = Reactivate() && ok;
+    } else if (word == "usage") {
+      ok = PrintUsage() && ok;
     } else if (word == "hide") {
       HWND window = HostWindow();
       if (window != nullptr) ShowWindow(window, SW_HIDE);
