@@ -57,6 +57,21 @@ TRAFFIC_SHAPE = (b"\x00\x0d\x02\x07\x08downKbps\x06\x00\x00" + bytes(8) +
                  b"\x07\x06upKbps\x06" + bytes(7) + bytes(8))
 
 
+def log_reply(cycles):
+    """The answer to "getLogs" after the cycles: success with a list (0C,
+    its size in one byte, or FE and two bytes little-endian) of strings (07,
+    one-byte size, the UTF-8 bytes): the installation's line, then per
+    cycle the proxy's and the core's line of each start and of the stop."""
+    cycle = ["پراکسی سیستم فعال شد", "Xray در ویندوز اجرا شد"] * 2 + [
+        "پراکسی سیستم غیرفعال شد", "Xray متوقف شد"]
+    lines = ["Xray پیش فرض نصب شد"] + cycle * cycles
+    count = len(lines)
+    size = (bytes([count]) if count < 254 else
+            b"\xfe" + count.to_bytes(2, "little"))
+    return b"\x00\x0c" + size + b"".join(
+        bytes([7, len(line.encode())]) + line.encode() for line in lines)
+
+
 class Soak:
     def __init__(self, wine, probe, host, port):
         self.wine, self.probe, self.host, self.port = wine, probe, host, port
@@ -195,6 +210,8 @@ def main():
                 seconds.append(time.monotonic() - began)
                 print("   %d cycles, %.0f s" % (number, seconds[-1]))
         cycles_end = len(soak.rows) - 1
+        soak.expect("the log", host.call("getLogs"),
+                    log_reply(options.cycles))
         warm = max(1, options.calls // 4)
         for first, last in ((0, warm), (warm, options.calls)):
             soak.calls(first, last)
