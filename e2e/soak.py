@@ -77,6 +77,7 @@ class Soak:
         self.wine, self.probe, self.host, self.port = wine, probe, host, port
         self.rows = []
         self.faults = []
+        self.began = time.monotonic()
 
     def expect(self, what, actual, expected):
         if actual != expected and len(self.faults) < 20:
@@ -99,7 +100,8 @@ class Soak:
         figures = self.usage()
         cores = len(hostkit.core_processes(self.host.folder))
         free = hostkit.port_is_free(self.port)
-        self.rows.append((phase, figures, cores, free))
+        spent = time.monotonic() - self.began
+        self.rows.append((phase, figures, cores, free, spent))
         self.expect(phase + ", cores left", cores, 0)
         self.expect(phase + ", port free", free, True)
 
@@ -130,7 +132,7 @@ class Soak:
         bounds = (HANDLE_GROWTH, HANDLE_GROWTH, PRIVATE_GROWTH, PRIVATE_GROWTH)
         names = ("handles", "table handles", "private bytes", "pagefile bytes")
         base = self.rows[baseline][1]
-        for phase, figures, _, _ in self.rows[baseline + 1:last + 1]:
+        for phase, figures, _, _, _ in self.rows[baseline + 1:last + 1]:
             if base is None or figures is None:
                 continue
             for name, before, now, bound in zip(names, base, figures, bounds):
@@ -139,11 +141,11 @@ class Soak:
                                        % (phase, name, before, now, bound))
 
 
-def print_table(rows, baselines, seconds):
+def print_table(rows, baselines):
     print("\n%-22s %8s %8s %10s %10s %6s %6s %8s" % (
         "after", "handles", "table", "private", "pagefile", "cores", "port",
         "seconds"))
-    for (phase, figures, cores, free), spent in zip(rows, seconds):
+    for phase, figures, cores, free, spent in rows:
         handles, table, private, pagefile = figures or ("?",) * 4
         kib = [v // 1024 if isinstance(v, int) else v for v in (private,
                                                                 pagefile)]
@@ -153,7 +155,7 @@ def print_table(rows, baselines, seconds):
     print("\nhandles: GetProcessHandleCount; table: the handles the system's "
           "handle table lists for the host;\nprivate: PrivateUsage; pagefile: "
           "PagefileUsage (both the commit charge on Windows).")
-    if any(figures and figures[0] == 0 for _, figures, _, _ in rows):
+    if any(row[1] and row[1][0] == 0 for row in rows):
         print("Wine answers 0 for GetProcessHandleCount and PrivateUsage of "
               "another process: table and pagefile\nare what Wine reports.")
     print("Bounds: over the rows '%s' (cycles) and '%s' (calls), handles +%d "
@@ -182,10 +184,10 @@ def main():
                                 "zorvane")
     if options.core:
         shutil.copyfile(options.core, os.path.join(folder, SHIPPED_CORE))
+    probe = os.path.abspath(options.probe)
     # The real core reads config.json from its working directory before its
     # own folder: the host (whose directory the core inherits) runs from a
     # folder without one.
-    probe = os.path.abspath(options.probe)
     os.chdir(scratch)
     port = hostkit.free_port()
     page_server = hostkit.PageServer(PAGE)
@@ -196,19 +198,15 @@ def main():
 
     host = hostkit.Host(wine, folder)
     soak = Soak(wine, probe, host, port)
-    seconds = []
-    began = time.monotonic()
     try:
         wine.run(probe, "wait-visible", "60", timeout=120)
         soak.record("start")
-        seconds.append(time.monotonic() - began)
         for number in range(1, options.cycles + 1):
             soak.cycle(number, page_server if number % checkpoint == 0
                        else None)
             if number % checkpoint == 0 or number == options.cycles:
                 soak.record("%d cycles" % number)
-                seconds.append(time.monotonic() - began)
-                print("   %d cycles, %.0f s" % (number, seconds[-1]))
+                print("   %d cycles, %.0f s" % (number, soak.rows[-1][-1]))
         cycles_end = len(soak.rows) - 1
         soak.expect("the log", host.call("getLogs"),
                     log_reply(options.cycles))
@@ -216,14 +214,13 @@ def main():
         for first, last in ((0, warm), (warm, options.calls)):
             soak.calls(first, last)
             soak.record("%d calls each" % last)
-            seconds.append(time.monotonic() - began)
     finally:
         host.kill()
         page_server.stop()
     baselines = (1, cycles_end + 1)
     soak.growth_faults(baselines[0], cycles_end)
     soak.growth_faults(baselines[1], len(soak.rows) - 1)
-    print_table(soak.rows, baselines, seconds)
+    print_table(soak.rows, baselines)
     if soak.faults:
         print("\n== soak failed:\n   " + "\n   ".join(soak.faults))
         return 1
