@@ -4,42 +4,24 @@ prefix and on an Xvfb display of the suite's own, driven through the stand-in
 engine's driver connection (its own Python codec; every reply written out byte
 for byte) and looked at by window_probe.exe. Unknown options go to unittest."""
 
-import argparse
 import os
-import random
 import subprocess
 import sys
 import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "testing"))
 import hostkit  # noqa: E402
+import wine_suite  # noqa: E402
+from wine_suite import (BUNDLED, DIED_AT_ONCE, DOWNLOAD_FAILED, INSTALLED,
+                        NULL, OVERRIDE, PROXY_OFF, PROXY_ON, START_FAILED,
+                        STARTED, TRUE, log_reply, x)
 
-OPTIONS = WINE = DISPLAY = None
+OPTIONS = WINE = STAGE = None
 DESKTOP = r"HKCU\Control Panel\Desktop"
 SOCKS_PORT = 10808
-
-
-def x(*parts):
-    """Bytes from hex text and raw bytes, in order."""
-    return b"".join(bytes.fromhex(p) if isinstance(p, str) else p
-                    for p in parts)
-
-
-def log_reply(lines):
-    """Success with a list (0C, one-byte count) of strings (07, one-byte
-    size, the UTF-8 bytes)."""
-    return x("00 0c", bytes([len(lines)]), *(
-        bytes([7, len(line.encode())]) + line.encode() for line in lines))
-
-
-NULL, TRUE, NOT_IMPLEMENTED = x("00 00"), x("00 01"), b""
-START_FAILED = x("01 07 0c", b"start_failed", "07 0c", b"start failed", "00")
-INSTALLED, STARTED = "Xray پیش فرض نصب شد", "Xray در ویندوز اجرا شد"
-DIED_AT_ONCE = "Xray بلافاصله پس از اجرا متوقف شد"
-STOPPED, DOWNLOAD_FAILED = "Xray متوقف شد", "دانلود فایل Xray ناموفق بود"
-PROXY_ON, PROXY_OFF = "پراکسی سیستم فعال شد", "پراکسی سیستم غیرفعال شد"
-OVERRIDE = "localhost;127.*;<local>"
+NOT_IMPLEMENTED = b""
 
 
 def probe(*words):
@@ -54,11 +36,15 @@ def faults(host):
             if "fault:" in line]
 
 
-def play_session(host, check):
-    """Every channel method, the shipped stand-in core started, stopped and
-    dying at once (serving through a core is the real-core suite's),
-    malformed messages, the window and what the engine saw of it, the
-    session's end and closing."""
+def play_session(check, hosts):
+    """The channel's methods but stopXray, the shipped stand-in core dying at
+    once and outliving the window (a core's start, stop and service are the
+    real-core suite's), malformed messages, the window and what the engine
+    saw of it, the session's end and closing."""
+    folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "s")
+    host = hostkit.Host(WINE, folder, ["a", "b c", "", "é-ا-😀"])
+    hosts.append(host)
+
     def call(what, method, arguments, expected):
         check(method + ", " + what, host.call(method, arguments), expected)
 
@@ -70,10 +56,8 @@ def play_session(host, check):
     check("window at 144 DPI", window[:2],
           ["visible", "window 15 15 840 1080 visible"])
     client = "x".join(window[2].split()[3:5]) if len(window) > 2 else "?"
-    socks = {"config": hostkit.core_config(SOCKS_PORT),
-             "localPort": SOCKS_PORT}
-    lines = [INSTALLED, PROXY_ON, STARTED, PROXY_OFF, STOPPED, PROXY_ON,
-             DIED_AT_ONCE, DOWNLOAD_FAILED, DOWNLOAD_FAILED]
+    lines = [INSTALLED, PROXY_ON, DIED_AT_ONCE, DOWNLOAD_FAILED,
+             DOWNLOAD_FAILED]
     # Nothing to compare the first sample with: both rates 0.0. Keys in
     # ascending order, doubles aligned to 8 from the reply's start.
     call("first sample", "getTrafficStats", None, x(
@@ -81,15 +65,7 @@ def play_session(host, check):
         b"upKbps", "06 00000000000000", bytes(8)))
     call("unknown method", "noSuchMethod", None, NOT_IMPLEMENTED)
     call("empty core folder", "checkXrayInstalled", None, TRUE)
-    call("installed", "getXrayVersion", None, x("00 07 07", b"bundled"))
-    call("on 10808", "startXray", socks, NULL)
-    check("cores started", len(hostkit.core_processes(host.folder)), 1)
-    proxy("core started", "0x1")
-    call("core running", "stopXray", None, NULL)
-    # Terminating does not wait for the process to go.
-    check("cores stopped", hostkit.wait_until(
-        lambda: not hostkit.core_processes(host.folder)), True)
-    proxy("core stopped", "0x0")
+    call("installed", "getXrayVersion", None, BUNDLED)
     call("on for 2080", "setSystemProxy",
          {"enabled": True, "localPort": 2080}, NULL)
     call("no socks inbound", "startXray", {"config": '{"inbounds": []}'},
@@ -104,12 +80,9 @@ def play_session(host, check):
     # empty not-implemented reply; a call to getLogs, however damaged after
     # its name, gets the log; arguments that cannot be read to the end are
     # null: startXray's defaults, config "{}", and the core stops.
+    # (Random bytes are the dispatcher fuzzer's.)
     get_logs = x("07 07", b"getLogs")
-    generator = random.Random(8)
     for what, message, expected in [
-            ("random bytes %d" % i, bytes(generator.randrange(256) for _
-             in range(generator.randrange(1, 64))), NOT_IMPLEMENTED)
-            for i in range(8)] + [
             ("name is an integer", x("03 01 00 00 00"), NOT_IMPLEMENTED),
             ("cut after the name", get_logs, log_reply(lines)),
             ("int32 list of 2^32-1 elements", get_logs + x(
@@ -153,7 +126,7 @@ def play_session(host, check):
 
     # WM_ENDSESSION: a session that goes on changes nothing; one that ends
     # (after TRUE to the query) switches the proxy off, nothing else.
-    call("again", "startXray", socks, NULL)
+    call("again", "startXray", hostkit.start_arguments(SOCKS_PORT), NULL)
     check("session goes on", probe("send", "0x16", "0", "0", "send", "0x11",
                                    "0", "0"),
           ["sent 0x16 result 0", "sent 0x11 result 1"])
@@ -174,16 +147,7 @@ class EndToEndTest(unittest.TestCase):
         """One host run (a Wine start is slow); each check a subtest."""
         if not hostkit.port_is_free(SOCKS_PORT):
             raise RuntimeError("port 10808 is taken; the session needs it")
-        folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "s")
-        checks = []
-        host = hostkit.Host(WINE, folder, ["a", "b c", "", "é-ا-😀"])
-        try:
-            play_session(host, lambda *check: checks.append(check))
-        finally:
-            host.kill()
-        for what, seen, expected in checks:
-            with self.subTest(what):
-                self.assertEqual(seen, expected)
+        wine_suite.play_and_check(self, play_session)
 
     def test_wine_session_end(self):
         """Wine's own session end, as Windows sends it: the host ends and the
@@ -192,8 +156,8 @@ class EndToEndTest(unittest.TestCase):
         port = hostkit.free_port()
         host = hostkit.Host(WINE, folder)
         try:
-            self.assertEqual(host.call("startXray", {
-                "config": hostkit.core_config(port), "localPort": port}), NULL)
+            self.assertEqual(host.call("startXray",
+                                       hostkit.start_arguments(port)), NULL)
             self.assertEqual(WINE.proxy_settings()[0], "0x1")
             wineboot = subprocess.run(
                 ["wineboot", "--end-session"], env=WINE.env,
@@ -229,25 +193,19 @@ class EndToEndTest(unittest.TestCase):
 
 
 def setUpModule():
-    global DISPLAY, WINE
+    global STAGE, WINE
     # A display of its own: the 1080-pixel window at 144 DPI must fit.
-    DISPLAY = hostkit.Display(1920, 1440)
-    WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
-    WINE.end_server()  # what an earlier run left, on another display
+    STAGE = wine_suite.Stage(OPTIONS, 1920, 1440)
+    WINE = STAGE.wine
     # 150 %: the window's origin and size scaled, as a plain 100 % would not
     # show. Setting it also sets the prefix up.
     WINE.set_dword(DESKTOP, "LogPixels", 144)
 
 
 def tearDownModule():
-    # Whatever a failed check left running in the prefix ends here.
-    WINE.end_server()
-    DISPLAY.stop()
+    STAGE.stop()
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for name in ["--bundle", "--probe", "--wine-run", "--prefix", "--scratch"]:
-        parser.add_argument(name, required=True)
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    wine_suite.main("--bundle", "--probe", "--wine-run", "--prefix",
+                    "--scratch")

@@ -125,21 +125,28 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def processes_of(folder, program):
-    """Linux process ids of the Wine processes running FOLDER/PROGRAM: a
-    Wine process shows ps its command line, which names the program by the
-    path it was started with, a Linux one or a Windows one."""
-    path = os.path.abspath(os.path.join(folder, program))
-    linux, windows = path + " ", windows_path(path).lower() + " "
+def processes_started_as(*paths):
+    """Linux process ids of the Wine processes started as one of PATHS, Linux
+    paths or Windows ones (those in any case): a Wine process shows ps its
+    command line, which names the program by the path it was started with."""
+    starts = [(path if path.startswith("/") else path.lower()) + " "
+              for path in paths]
     listing = subprocess.run(["ps", "-eo", "pid=,args="], capture_output=True,
                              text=True).stdout
     pids = []
     for line in listing.splitlines():
         pid, _, args = line.strip().partition(" ")
         args += " "
-        if args.startswith(linux) or args.lower().startswith(windows):
+        if any((args if start[0] == "/" else args.lower()).startswith(start)
+               for start in starts):
             pids.append(int(pid))
     return pids
+
+
+def processes_of(folder, program):
+    """The Wine processes running FOLDER/PROGRAM, started by either path."""
+    path = os.path.abspath(os.path.join(folder, program))
+    return processes_started_as(path, windows_path(path))
 
 
 def core_processes(folder):
@@ -171,6 +178,11 @@ def core_config(port):
         "inbounds": [{"tag": "socks-in", "port": port, "listen": "127.0.0.1",
                       "protocol": "socks", "settings": {"udp": True}}],
         "outbounds": [{"protocol": "freedom"}]})
+
+
+def start_arguments(port):
+    """startXray's arguments for a core serving SOCKS5 on 127.0.0.1:PORT."""
+    return {"config": core_config(port), "localPort": port}
 
 
 def port_is_free(port):
@@ -264,12 +276,15 @@ def fetch_through_socks(socks_port, http_port, path="/", timeout=30,
 
 class Host:
     """zorvane.exe from a scratch copy of the bundle under Wine, with its
-    driver connection open."""
+    driver connection open; or PROGRAM, a Windows path (an installed host,
+    started as its shortcut starts it), whose processes kill() leaves to the
+    prefix's end."""
 
-    def __init__(self, wine, folder, arguments=(), timeout=30):
+    def __init__(self, wine, folder, arguments=(), timeout=30, program=None):
         self.folder = folder
         self.process = driver.HostProcess(
-            wine.command(os.path.join(folder, "zorvane.exe"), *arguments),
+            wine.command(program or os.path.join(folder, "zorvane.exe"),
+                         *arguments),
             timeout=120)
         self.connection = driver.Driver(self.process.port, timeout=timeout)
 

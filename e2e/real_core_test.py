@@ -2,10 +2,9 @@
 """End to end against a real proxy core: zorvane.exe from copies of the bundle
 whose shipped core is v2ray (built by scripts/real-core), under Wine in a
 prefix and on a display of the suite's own, driven through the stand-in
-engine's driver connection; every reply and log line written out here."""
+engine's driver connection; every reply and log line written out by the
+suites."""
 
-import argparse
-import json
 import os
 import shutil
 import socket
@@ -13,43 +12,25 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "testing"))
 import hostkit  # noqa: E402
+import wine_suite  # noqa: E402
+from wine_suite import (BUNDLED, DIED_AT_ONCE, INSTALLED, NULL, OVERRIDE,
+                        PROXY_OFF, PROXY_ON, START_FAILED, STARTED, STOPPED,
+                        TRUE, log_reply)
 
-OPTIONS = WINE = DISPLAY = PAGE_SERVER = None
+OPTIONS = WINE = STAGE = None
 PAGE = "served on 127.0.0.1, fetched through v2ray"
 OK = ("HTTP/1.0 200 OK", PAGE)
-OVERRIDE = "localhost;127.*;<local>"
-
-NULL, TRUE = bytes.fromhex("0000"), bytes.fromhex("0001")
-BUNDLED = bytes.fromhex("0007 07") + b"bundled"
-START_FAILED = (bytes.fromhex("01 07 0c") + b"start_failed" +
-                bytes.fromhex("07 0c") + b"start failed" + bytes.fromhex("00"))
-INSTALLED, STARTED = "Xray پیش فرض نصب شد", "Xray در ویندوز اجرا شد"
-DIED_AT_ONCE = "Xray بلافاصله پس از اجرا متوقف شد"
-STOPPED = "Xray متوقف شد"
-PROXY_ON, PROXY_OFF = "پراکسی سیستم فعال شد", "پراکسی سیستم غیرفعال شد"
-
-
-def log_reply(lines):
-    """Success with a list (0C, one-byte count) of strings (07, one-byte
-    size, the UTF-8 bytes)."""
-    return bytes([0, 0x0C, len(lines)]) + b"".join(
-        bytes([7, len(line.encode())]) + line.encode() for line in lines)
-
-
-def start(port):
-    """startXray's arguments: v2ray's SOCKS inbound on 127.0.0.1:PORT."""
-    return {"localPort": port, "config": json.dumps({
-        "inbounds": [{"port": port, "listen": "127.0.0.1", "protocol": "socks",
-                      "settings": {"auth": "noauth"}}],
-        "outbounds": [{"protocol": "freedom"}]})}
+start = hostkit.start_arguments
 
 
 def fetch(port, host="127.0.0.1"):
     """The page through the core's SOCKS5 port, or what went wrong."""
     try:
-        return hostkit.fetch_through_socks(port, PAGE_SERVER.port, host=host)
+        return hostkit.fetch_through_socks(port, STAGE.page_server.port,
+                                           host=host)
     except OSError as error:
         return type(error).__name__
 
@@ -78,21 +59,6 @@ def copy_with_real_core(name):
 
 
 class RealCoreTest(unittest.TestCase):
-    def run_checks(self, play, *folders):
-        """PLAY(check, hosts), then every check a subtest; the hosts and the
-        cores of FOLDERS are ended whatever happens."""
-        checks, hosts = [], []
-        try:
-            play(lambda *check: checks.append(check), hosts)
-        finally:
-            for host in hosts:
-                host.kill()
-            for folder in folders:
-                hostkit.kill_processes(hostkit.core_processes(folder))
-        for what, seen, expected in checks:
-            with self.subTest(what):
-                self.assertEqual(seen, expected)
-
     def test_core_life(self):
         """One host: the core installed, started, fetched through, restarted,
         moved, stopped, started again and failing to start."""
@@ -150,7 +116,7 @@ class RealCoreTest(unittest.TestCase):
                  STARTED, PROXY_OFF, DIED_AT_ONCE, DIED_AT_ONCE]))
             check("exit code", host.close(), 0)
 
-        self.run_checks(play, folder)
+        wine_suite.play_and_check(self, play)
 
     def test_core_left_by_an_earlier_host(self):
         """Host A's core outlives its window; host B from the same folder
@@ -185,12 +151,12 @@ class RealCoreTest(unittest.TestCase):
                   (1, OK))
             check("B closes", host.close(), 0)
 
-        self.run_checks(play, folder, other)
+        wine_suite.play_and_check(self, play)
 
 
 def setUpModule():
-    global DISPLAY, WINE, PAGE_SERVER
-    if not OPTIONS.real_core or not os.path.isfile(OPTIONS.real_core):
+    global STAGE, WINE
+    if not os.path.isfile(OPTIONS.real_core):
         raise RuntimeError(
             "no real core at %r: configure with -DZV_REAL_CORE=$(scripts/"
             "real-core), as scripts/test does" % OPTIONS.real_core)
@@ -201,25 +167,14 @@ def setUpModule():
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
     os.chdir(workdir)
-    DISPLAY = hostkit.Display(1280, 1024)
-    WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
-    WINE.end_server()  # what an earlier run left, on another display
-    PAGE_SERVER = hostkit.PageServer(PAGE)
+    STAGE = wine_suite.Stage(OPTIONS, 1280, 1024, PAGE)
+    WINE = STAGE.wine
 
 
 def tearDownModule():
-    PAGE_SERVER.stop()
-    WINE.end_server()
-    DISPLAY.stop()
+    STAGE.stop()
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for name in ["--bundle", "--wine-run", "--prefix", "--scratch",
-                 "--real-core"]:
-        parser.add_argument(name, required=True)
-    OPTIONS, rest = parser.parse_known_args()
-    OPTIONS.bundle, OPTIONS.wine_run, OPTIONS.prefix, OPTIONS.scratch = (
-        os.path.abspath(path) for path in (OPTIONS.bundle, OPTIONS.wine_run,
-                                           OPTIONS.prefix, OPTIONS.scratch))
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    wine_suite.main("--bundle", "--wine-run", "--prefix", "--scratch",
+                    "--real-core")

@@ -102,8 +102,7 @@ def main():
         session.call("checkXrayInstalled")
         session.call("getXrayVersion")
         session.call("getTrafficStats")
-        session.call("startXray", {"config": hostkit.core_config(port),
-                                   "localPort": port})
+        session.call("startXray", hostkit.start_arguments(port))
 
         enabled, server, _ = wine.proxy_settings()
         print("\n   system proxy: ProxyEnable %s, ProxyServer %s"

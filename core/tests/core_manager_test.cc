@@ -237,13 +237,7 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
       {"list unreadable", 2, true, false, 259, {}, {kProxyOn, kStarted}},
       {"ending fails", 1, false, true, 259, endOne, {kProxyOn, kStarted}},
       // The proxy pointed at the core ended for this start.
-      {"new core ends at once",
-       1,
-       false,
-       false,
-       1,
-       endOne,
-       {kProxyOff, kDiedAtOnce}},
+      {"dies at once", 1, false, false, 1, endOne, {kProxyOff, kDiedAtOnce}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

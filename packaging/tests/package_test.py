@@ -6,7 +6,6 @@ uninstalled with the core running and the proxy on; the zip unpacked to a
 folder with spaces and quote characters and run the same way. Unknown
 options go to unittest."""
 
-import argparse
 import getpass
 import os
 import shutil
@@ -17,11 +16,11 @@ import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "testing"))
+import wine_suite  # noqa: E402
 import hostkit  # noqa: E402
-from hostkit import driver  # noqa: E402
 
-OPTIONS = WINE = DISPLAY = PAGE_SERVER = None
+OPTIONS = WINE = STAGE = None
 ZIP = "zorvane-2.0.0+2-standin-engine-windows-x64.zip"
 SETUP = "zorvane-2.0.0+2-standin-engine-windows-x64-setup.exe"
 BUNDLE_FILES = ["data/app.so",
@@ -46,28 +45,6 @@ def write(path, data, mode="wb"):
         file.write(data)
 
 
-def running(windows_path):
-    """The ps lines of the Wine processes started as WINDOWS_PATH: ps shows
-    a Wine process's Windows command line, the program's path first."""
-    start = windows_path.lower() + " "
-    listing = subprocess.run(["ps", "-eo", "pid=,args="], capture_output=True,
-                             text=True).stdout
-    return [line for line in listing.splitlines()
-            if (line.strip().partition(" ")[2] + " ").lower().startswith(start)]
-
-
-class InstalledHost(hostkit.Host):
-    """The installed host, started by its Windows path as its shortcut
-    starts it, so that the paths its core and the uninstaller see are the
-    installation's own. What it leaves running ends with the prefix's
-    server."""
-
-    def __init__(self, program):
-        self.folder = OPTIONS.scratch
-        self.process = driver.HostProcess(WINE.command(program), timeout=120)
-        self.connection = driver.Driver(self.process.port, timeout=30)
-
-
 def make_packages(out, *arguments):
     return subprocess.run(
         [sys.executable, os.path.join(HERE, "..", "make_packages.py"),
@@ -83,15 +60,15 @@ class PackageTest(unittest.TestCase):
         closed; the core, CORE, keeps running. The port."""
         port = hostkit.free_port()
         self.assertEqual(host.call("checkXrayInstalled"), b"\x00\x01")
-        self.assertEqual(host.call("startXray", {
-            "config": hostkit.core_config(port), "localPort": port}),
-            b"\x00\x00")
+        self.assertEqual(host.call("startXray", hostkit.start_arguments(port)),
+                         b"\x00\x00")
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x1", "socks=127.0.0.1:%d" % port))
-        self.assertEqual(hostkit.fetch_through_socks(port, PAGE_SERVER.port),
-                         ("HTTP/1.0 200 OK", PAGE))
+        self.assertEqual(
+            hostkit.fetch_through_socks(port, STAGE.page_server.port),
+            ("HTTP/1.0 200 OK", PAGE))
         self.assertEqual(host.close(), 0)
-        self.assertTrue(running(core))
+        self.assertTrue(hostkit.processes_started_as(core))
         return port
 
     def test_install_run_reinstall_uninstall(self):
@@ -104,7 +81,8 @@ class PackageTest(unittest.TestCase):
             OPTIONS.prefix, "drive_c", "users", user, "AppData", "Roaming",
             "Microsoft", "Windows", "Start Menu", "Programs", "Zorvane.lnk")
         installed = "C:\\users\\%s\\AppData\\Local\\Programs\\Zorvane" % user
-        host_exe, core = installed + "\\zorvane.exe", installed + "\\xray\\xray.exe"
+        host_exe = installed + "\\zorvane.exe"
+        core = installed + "\\xray\\xray.exe"
         setup = os.path.join(OPTIONS.scratch, "out", SETUP)
         os.makedirs(os.path.dirname(other), exist_ok=True)
         write(other, b"another program's file")
@@ -124,8 +102,10 @@ class PackageTest(unittest.TestCase):
              '"%s\\uninstall.exe"' % installed])
         self.assertEqual(entry["EstimatedSize"][0], "REG_DWORD")
 
-        # The installed host's session, started as the shortcut starts it.
-        self.session(InstalledHost(host_exe), core)
+        # The installed host's session, started as the shortcut starts it, so
+        # that the paths its core and the uninstaller see are its own.
+        self.session(hostkit.Host(WINE, OPTIONS.scratch, program=host_exe),
+                     core)
 
         # Reinstall over the running core: it is ended and the files are
         # replaced; a proxy that another program set is left alone.
@@ -134,7 +114,7 @@ class PackageTest(unittest.TestCase):
         WINE.run("reg", "add", hostkit.INTERNET_SETTINGS, "/v", "ProxyServer",
                  "/t", "REG_SZ", "/d", "http=10.1.2.3:3128", "/f")
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
-        self.assertFalse(running(core))
+        self.assertFalse(hostkit.processes_started_as(core))
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x1", "http=10.1.2.3:3128"))
         files = files_under(folder)
@@ -146,7 +126,7 @@ class PackageTest(unittest.TestCase):
 
         # The new files work; while their window is open an installer
         # refuses.
-        host = InstalledHost(host_exe)
+        host = hostkit.Host(WINE, OPTIONS.scratch, program=host_exe)
         self.assertEqual(WINE.run(setup, "/S").returncode, 2)  # aborted
         port = self.session(host, core)
 
@@ -156,7 +136,7 @@ class PackageTest(unittest.TestCase):
         WINE.run(installed + "\\uninstall.exe", "/S")
         self.assertTrue(hostkit.wait_until(
             lambda: not os.path.exists(folder), timeout=120))
-        self.assertFalse(running(core))
+        self.assertFalse(hostkit.processes_started_as(core))
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x0", "socks=127.0.0.1:%d" % port))
         self.assertFalse(os.path.exists(shortcut))
@@ -199,29 +179,20 @@ class PackageTest(unittest.TestCase):
 
 
 def setUpModule():
-    global DISPLAY, WINE, PAGE_SERVER
+    global STAGE, WINE
     made = make_packages(os.path.join(OPTIONS.scratch, "out"))
     if made.returncode != 0:
         raise RuntimeError(made.stderr.decode("utf-8", "replace"))
-    DISPLAY = hostkit.Display()
-    WINE = hostkit.Wine(OPTIONS.wine_run, OPTIONS.prefix, DISPLAY.name)
+    STAGE = wine_suite.Stage(OPTIONS, page=PAGE)
+    WINE = STAGE.wine
     # A fresh prefix: no installation, shortcut or proxy of an earlier run.
-    WINE.end_server()
     shutil.rmtree(OPTIONS.prefix, ignore_errors=True)
-    PAGE_SERVER = hostkit.PageServer(PAGE)
 
 
 def tearDownModule():
-    # Whatever a failed check left running in the prefix ends here.
-    WINE.end_server()
-    DISPLAY.stop()
-    PAGE_SERVER.stop()
+    STAGE.stop()
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for name in ["--bundle", "--helper", "--icon", "--wine-run", "--prefix",
-                 "--scratch"]:
-        parser.add_argument(name, required=True)
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    wine_suite.main("--bundle", "--helper", "--icon", "--wine-run", "--prefix",
+                    "--scratch")
