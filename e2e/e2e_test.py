@@ -155,21 +155,19 @@ class EndToEndTest(unittest.TestCase):
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "end")
         port = hostkit.free_port()
         host = hostkit.Host(WINE, folder)
-        try:
-            self.assertEqual(host.call("startXray",
-                                       hostkit.start_arguments(port)), NULL)
-            self.assertEqual(WINE.proxy_settings()[0], "0x1")
-            wineboot = subprocess.run(
-                ["wineboot", "--end-session"], env=WINE.env,
-                stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-            self.assertEqual(wineboot.returncode, 0)
-            self.assertTrue(hostkit.wait_until(
-                lambda: host.process.process.poll() is not None, 60),
-                "the host outlived the session")
-            self.assertEqual(WINE.proxy_settings()[:2],
-                             ("0x0", "socks=127.0.0.1:%d" % port))
-        finally:
-            host.kill()
+        self.addCleanup(host.kill)
+        self.assertEqual(host.call("startXray", hostkit.start_arguments(port)),
+                         NULL)
+        self.assertEqual(WINE.proxy_settings()[0], "0x1")
+        wineboot = subprocess.run(
+            ["wineboot", "--end-session"], env=WINE.env,
+            stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        self.assertEqual(wineboot.returncode, 0)
+        self.assertTrue(hostkit.wait_until(
+            lambda: host.process.process.poll() is not None, 60),
+            "the host outlived the session")
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x0", "socks=127.0.0.1:%d" % port))
 
     def test_quit_from_another_program(self):
         """A WM_QUIT that the window did not post ends the loop with the
@@ -177,12 +175,10 @@ class EndToEndTest(unittest.TestCase):
         nothing of the engine while it is destroyed."""
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "quit")
         host = hostkit.Host(WINE, folder)
-        try:
-            self.assertEqual(probe("wait-visible", "60", "post", "0x12", "0",
-                                   "0"), ["visible", "posted 0x12"])
-            self.assertEqual((host.process.wait(60), faults(host)), (0, []))
-        finally:
-            host.kill()
+        self.addCleanup(host.kill)
+        self.assertEqual(probe("wait-visible", "60", "post", "0x12", "0",
+                               "0"), ["visible", "posted 0x12"])
+        self.assertEqual((host.process.wait(60), faults(host)), (0, []))
 
     def test_missing_data_folder(self):
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "no-data",

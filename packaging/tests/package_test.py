@@ -8,6 +8,7 @@ options go to unittest."""
 
 import getpass
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -26,6 +27,7 @@ SETUP = "zorvane-2.0.0+2-standin-engine-windows-x64-setup.exe"
 BUNDLE_FILES = ["data/app.so",
                 "data/flutter_assets/assets/xray/windows/xray.exe",
                 "data/icudtl.dat", "flutter_windows.dll", "zorvane.exe"]
+INSTALLED_FILES = sorted(BUNDLE_FILES + ["uninstall.exe"])
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvane"
 PAGE = "served on 127.0.0.1, fetched through the installed core"
 
@@ -36,13 +38,11 @@ def files_under(folder):
 
 
 def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+    return pathlib.Path(path).read_bytes()
 
 
-def write(path, data, mode="wb"):
-    with open(path, mode) as file:
-        file.write(data)
+def write(path, data):
+    pathlib.Path(path).write_bytes(data)
 
 
 def make_packages(out, *arguments):
@@ -89,8 +89,7 @@ class PackageTest(unittest.TestCase):
 
         # Silent install: the files, the shortcut and the Uninstall entry.
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
-        self.assertEqual(files_under(folder),
-                         sorted(BUNDLE_FILES + ["uninstall.exe"]))
+        self.assertEqual(files_under(folder), INSTALLED_FILES)
         # The shortcut's link information holds the target's path as ANSI.
         self.assertIn(host_exe.encode("ascii") + b"\0", read(shortcut))
         entry = WINE.registry_values(UNINSTALL_KEY)
@@ -110,7 +109,7 @@ class PackageTest(unittest.TestCase):
         # Reinstall over the running core: it is ended and the files are
         # replaced; a proxy that another program set is left alone.
         write(os.path.join(folder, "data", "stale.bin"), b"an earlier one's")
-        write(os.path.join(folder, "zorvane.exe"), b"damaged", "ab")
+        write(os.path.join(folder, "zorvane.exe"), b"damaged")
         WINE.run("reg", "add", hostkit.INTERNET_SETTINGS, "/v", "ProxyServer",
                  "/t", "REG_SZ", "/d", "http=10.1.2.3:3128", "/f")
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
@@ -119,7 +118,7 @@ class PackageTest(unittest.TestCase):
                          ("0x1", "http=10.1.2.3:3128"))
         files = files_under(folder)
         self.assertEqual([name for name in files if name[:5] != "xray/"],
-                         sorted(BUNDLE_FILES + ["uninstall.exe"]))
+                         INSTALLED_FILES)
         self.assertIn("xray/config.json", files)  # the user's core stays
         self.assertEqual(read(os.path.join(folder, "zorvane.exe")),
                          read(os.path.join(OPTIONS.bundle, "zorvane.exe")))
@@ -171,11 +170,9 @@ class PackageTest(unittest.TestCase):
             zip.extractall(target)
         folder = os.path.join(target, "Zorvane")
         host = hostkit.Host(WINE, folder)
-        try:
-            self.session(host, hostkit.windows_path(
-                os.path.join(folder, "xray", "xray.exe")))
-        finally:
-            host.kill()
+        self.addCleanup(host.kill)
+        self.session(host, hostkit.windows_path(
+            os.path.join(folder, "xray", "xray.exe")))
 
 
 def setUpModule():
