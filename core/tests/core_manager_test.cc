@@ -6,8 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,17 +43,12 @@ const std::string kNoXrayExe = "فایل xray.exe در بسته دانلودی �
 const std::string kReplaceFailed = "جایگزینی Xray دانلودی ناموفق بود";
 const std::string kDone = "دانلود و نصب Xray کامل شد";
 
-TEST(CommandLineTest, PathsAreQuotedAsEachProgramReadsThem) {
-  EXPECT_EQ(CoreCommandLine(L"C:\\Apps\\Client\\xray\\xray.exe",
-                            L"C:\\Apps\\Client\\xray\\config.json"),
-            L"\"C:\\Apps\\Client\\xray\\xray.exe\" run -c "
-            L"\"C:\\Apps\\Client\\xray\\config.json\"");
+// The core's command line is checked where Windows starts it from a folder
+// whose name needs its quotes.
+TEST(CommandLineTest, ArchivePathsAreQuotedAsPowerShellReadsThem) {
   const struct {
     std::wstring archive, folder, command;
   } cases[] = {
-      {L"A", L"B",
-       L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
-       L"\"Expand-Archive -Path 'A' -DestinationPath 'B' -Force\""},
       // Every quote PowerShell ends a literal at is doubled.
       {L"C:\\O'Neil\\x.zip", L"C:\\\u2018a\u2019\u201A\u201B",
        L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
@@ -98,21 +95,6 @@ TEST_F(CoreManagerTest, ShippedCoreIsCopiedOnlyWhereNoneIs) {
               ElementsAre(kInstalled, kCopyFailed, kShippedMissing));
   EXPECT_THAT(platform_.calls,
               ElementsAre(L"CopyOneFile xray.exe", L"CopyOneFile xray.exe"));
-}
-
-TEST_F(CoreManagerTest, StartRunsTheCoreThenPointsTheProxyAtIt) {
-  EXPECT_TRUE(manager_.StartXray("{\n\"a\": 1\n}", true, 80));
-  EXPECT_EQ(FileText(core_ / "config.json"), "{\r\n\"a\": 1\r\n}");
-  EXPECT_EQ(manager_.process().lastLocalPort, 10808);
-  EXPECT_THAT(manager_.log().LogSnapshot(),
-              ElementsAre(kInstalled, kProxyOn, kStarted));
-  // Only a core still running 1200 ms after its start counts as started.
-  const Calls expected = {L"CopyOneFile xray.exe", ListCall(), StartCall(),
-                          L"Sleep 1200", L"ExitCode #1"};
-  EXPECT_THAT(Calls(platform_.calls.begin(), platform_.calls.begin() + 5),
-              ElementsAreArray(expected));
-  EXPECT_EQ(platform_.calls[6], L"SetDword ProxyEnable 1");
-  EXPECT_EQ(platform_.calls[7], L"SetString ProxyServer socks=127.0.0.1:10808");
 }
 
 // A start that fails says why, and leaves no core recorded, the last port as
@@ -186,17 +168,17 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
   manager_.StopXray();
   manager_.StopXray();
   manager_.OnSessionEnding();  // No core: nothing to do.
-  const Calls proxyOff = {
-      L"OpenCurrentUserKey "
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-      L"SetDword ProxyEnable 0", L"CloseKey", L"NotifyInternetOption 39",
-      L"NotifyInternetOption 37"};
-  Calls expected = {L"Terminate 0 #2", L"Wait 2000 #2", L"CloseProcess #2",
-                    ListCall()};
-  expected.insert(expected.end(), proxyOff.begin(), proxyOff.end());
-  expected.push_back(ListCall());
-  expected.insert(expected.end(), proxyOff.begin(), proxyOff.end());
-  EXPECT_THAT(platform_.calls, ElementsAreArray(expected));
+  // The proxy's own calls around its value are the proxy tests'.
+  Calls calls;
+  std::copy_if(platform_.calls.begin(), platform_.calls.end(),
+               std::back_inserter(calls), [](const std::wstring& call) {
+                 return call.find(L"Key") == std::wstring::npos &&
+                        call.find(L"Notify") == std::wstring::npos;
+               });
+  EXPECT_THAT(
+      calls, ElementsAre(L"Terminate 0 #2", L"Wait 2000 #2", L"CloseProcess #2",
+                         ListCall(), L"SetDword ProxyEnable 0", ListCall(),
+                         L"SetDword ProxyEnable 0"));
   fs::remove(core_ / "config.json");
   ASSERT_TRUE(manager_.StartXray("{}", true, 5000));
   platform_.startFails = true;
@@ -214,10 +196,11 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
                   kProxyOn, kStarted, kProxyOff, kDiedAtOnce}));
 }
 
-// Cores left running from this core folder by an earlier run of the host are
-// ended by a start and by a stop, each waited for like the recorded one;
-// whatever their search meets, each call gives its one answer and its usual
-// lines.
+// A start writes the configuration with CRLF line ends, runs the core and
+// then points the proxy at it. Cores left running from this core folder by an
+// earlier run of the host are ended by a start and by a stop, each waited for
+// like the recorded one; whatever their search meets, each call gives its one
+// answer and its usual lines.
 TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
   const Calls endOne = {L"Terminate 0 leftover1", L"Wait 2000 leftover1",
                         L"CloseProcess leftover1"};
@@ -248,11 +231,16 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
     platform.endFails = c.endFails;
     platform.exitCode = c.newCoreExit;
     CoreManager manager(platform);
-    EXPECT_EQ(manager.StartXray("{}", true, 3000), c.newCoreExit == 259);
+    // A privileged port is no local port: the default is used.
+    EXPECT_EQ(manager.StartXray("{\n}", true, 80), c.newCoreExit == 259);
+    EXPECT_EQ(FileText(core_ / "config.json"), "{\r\n}");
     const bool running = manager.process().processHandle != nullptr;
+    EXPECT_EQ(manager.process().lastLocalPort, 10808);
     Calls expected = {L"CopyOneFile xray.exe", ListCall()};
     expected.insert(expected.end(), c.ended.begin(), c.ended.end());
-    expected.push_back(StartCall());
+    // Only a core still running 1200 ms after its start counts as started.
+    expected.insert(expected.end(),
+                    {StartCall(), L"Sleep 1200", L"ExitCode #1"});
     EXPECT_THAT(
         Calls(platform.calls.begin(), platform.calls.begin() + expected.size()),
         ElementsAreArray(expected));
@@ -316,12 +304,9 @@ TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {
       EXPECT_EQ(calls.size(), 1u);
       continue;
     }
+    // The extraction's command line is checked where PowerShell reads it.
     EXPECT_TRUE(staleGone);
     EXPECT_EQ(FileText(core_ / "xray.zip"), "PK");
-    EXPECT_EQ(calls[1],
-              L"StartHiddenProcess " +
-                  ExtractionCommandLine((core_ / "xray.zip").wstring(),
-                                        extracted.wstring()));
     EXPECT_EQ(calls[2], L"Wait 4294967295 #" +
                             std::to_wstring(platform_.processesStarted));
   }

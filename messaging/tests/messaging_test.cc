@@ -216,15 +216,6 @@ EngineProject ProjectWith(std::vector<std::string> arguments) {
 const std::string kFiles =
     "data\\flutter_assets data\\icudtl.dat data\\app.so entry '' options 0 0";
 
-// Alone, the wrapper owns the engine. The entry point is empty text rather
-// than null; no arguments, a null array.
-TEST_F(MessagingTest, EngineIsCreatedFromTheProjectAndEndedByItsOwner) {
-  { FlutterEngine engine(ProjectWith({})); }
-  EXPECT_EQ(Embedder().engineProperties, kFiles + " argc 0 argv null");
-  EXPECT_EQ(Embedder().calls,
-            (Calls{"EngineCreate", "EngineGetMessenger", "EngineDestroy"}));
-}
-
 // One controller's life: its view, the top-level window's messages, the
 // next-frame callback (run once, only the latest, which may set the next; an
 // exception out of it stops there), and the embedder ended before the
@@ -274,7 +265,12 @@ TEST_F(MessagingTest, ViewControllerLife) {
                    "next-frame callback destroyed", "handler destroyed"}));
 }
 
-TEST_F(MessagingTest, FailedViewControllerReportsOnceAndKeepsTheEngine) {
+// Alone, the wrapper owns the engine; given to a view controller, the
+// embedder does, even when the controller cannot be made. The entry point is
+// empty text rather than null; no arguments, a null array.
+TEST_F(MessagingTest, EngineIsEndedByItsOneOwner) {
+  { FlutterEngine engine(ProjectWith({})); }
+  EXPECT_EQ(Embedder().engineProperties, kFiles + " argc 0 argv null");
   Embedder().viewControllerCreationFails = true;
   StderrCapture cerr;
   {
@@ -286,9 +282,10 @@ TEST_F(MessagingTest, FailedViewControllerReportsOnceAndKeepsTheEngine) {
               std::nullopt);
   }
   EXPECT_EQ(cerr.Text(), "Failed to create view controller.\n");
-  // The embedder took the engine over: the wrapper never destroys it.
-  EXPECT_EQ(Embedder().calls, (Calls{"EngineCreate", "EngineGetMessenger",
-                                     "ViewControllerCreate 10x20"}));
+  EXPECT_EQ(Embedder().calls,
+            (Calls{"EngineCreate", "EngineGetMessenger", "EngineDestroy",
+                   "EngineCreate", "EngineGetMessenger",
+                   "ViewControllerCreate 10x20"}));
 }
 
 }  // namespace
