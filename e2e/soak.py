@@ -10,9 +10,7 @@ left over, the port stays taken or a call answers otherwise than it should.
 """
 
 import argparse
-import json
 import os
-import shutil
 import sys
 import time
 
@@ -32,17 +30,7 @@ HANDLE_GROWTH = 8
 PRIVATE_GROWTH = 1 << 20
 
 NULL = b"\x00\x00"
-SHIPPED_CORE = os.path.join("data", "flutter_assets", "assets", "xray",
-                            "windows", "xray.exe")
 PAGE = "served on 127.0.0.1, fetched through the core"
-
-
-def core_config(port):
-    """A socks inbound as both cores read it: the stand-in and v2ray."""
-    return json.dumps({
-        "inbounds": [{"port": port, "listen": "127.0.0.1",
-                      "protocol": "socks", "settings": {"auth": "noauth"}}],
-        "outbounds": [{"protocol": "freedom"}]})
 
 
 def traffic_reply_shape(reply):
@@ -106,7 +94,7 @@ class Soak:
         self.expect(phase + ", port free", free, True)
 
     def cycle(self, number, fetch):
-        arguments = {"config": core_config(self.port), "localPort": self.port}
+        arguments = hostkit.start_arguments(self.port)
         self.expect("cycle %d start" % number,
                     self.host.call("startXray", arguments), NULL)
         self.expect("cycle %d restart" % number,
@@ -181,9 +169,7 @@ def main():
                         os.path.abspath(options.prefix), os.environ["DISPLAY"])
     scratch = os.path.abspath(options.scratch)
     folder = hostkit.fresh_copy(os.path.abspath(options.bundle), scratch,
-                                "zorvane")
-    if options.core:
-        shutil.copyfile(options.core, os.path.join(folder, SHIPPED_CORE))
+                                "zorvane", core=options.core)
     probe = os.path.abspath(options.probe)
     # The real core reads config.json from its working directory before its
     # own folder: the host (whose directory the core inherits) runs from a
