@@ -58,6 +58,14 @@ class BenchPlatform : public core::Platform {
       const std::wstring&) override {
     return nullptr;
   }
+  std::unique_ptr<core::RegistryKey> CreateCurrentUserKey(
+      const std::wstring&) override {
+    return nullptr;
+  }
+  long ReadCurrentUserValue(const std::wstring&, const std::wstring&, uint32_t*,
+                            std::vector<uint8_t>*) override {
+    return 2;  // Absent: no proxy of the host's own to check.
+  }
   void NotifyInternetOption(uint32_t) override {}
   // As GetIfTable without a buffer answers: 122, insufficient buffer, with
   // the size the table needs.
@@ -69,6 +77,9 @@ class BenchPlatform : public core::Platform {
                               std::vector<core::InterfaceRow>* out) override {
     *out = rows;
     return 0;
+  }
+  bool ListeningTcpSockets(std::vector<core::TcpListener>*) override {
+    return false;
   }
   uint64_t TickCount() override { return tick; }
   std::unique_ptr<core::Process> StartHiddenProcess(
@@ -84,6 +95,7 @@ class BenchPlatform : public core::Platform {
   long DownloadToFile(const std::wstring&, const std::wstring&) override {
     return -1;
   }
+  std::wstring ShortPathName(const std::wstring&) override { return {}; }
   bool CopyOneFile(const std::wstring&, const std::wstring&, bool) override {
     return false;
   }

@@ -68,6 +68,10 @@ bool PathExists(const std::filesystem::path& path) {
   return exists;
 }
 
+std::wstring CoreLayout::ExecutablePath() const {
+  return ExecutableFileName(platform_);
+}
+
 std::filesystem::path CoreLayout::ExecutableDirectory() const {
   return ExecutableDirectoryText();
 }

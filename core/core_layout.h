@@ -37,6 +37,8 @@ class CoreLayout {
  public:
   explicit CoreLayout(Platform& platform) : platform_(platform) {}
 
+  // The running executable's full name; empty when it cannot be had.
+  std::wstring ExecutablePath() const;
   // The executable's folder; empty when its name cannot be had, making every
   // path relative to the current directory.
   std::filesystem::path ExecutableDirectory() const;

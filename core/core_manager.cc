@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/log_lines.h"
+#include "core/proxy_check.h"
 #include "core/system_proxy.h"
 #include "core/version_file.h"
 
@@ -116,23 +117,17 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
   fs::path xrayExe, configFile;
   try {
     if (!PathExists(layout_.XrayExePath()) && !InstallShippedXray()) {
-      log_.AppendLog(kLogNotReadyToRun);
-      return false;
+      return FailStart(false, kLogNotReadyToRun);
     }
     xrayExe = layout_.XrayExePath();
-    if (!PathExists(xrayExe)) {
-      log_.AppendLog(kLogXrayExeNotFound);
-      return false;
-    }
+    if (!PathExists(xrayExe)) return FailStart(false, kLogXrayExeNotFound);
     configFile = layout_.ConfigFilePath();
   } catch (const fs::filesystem_error&) {
-    log_.AppendLog(kLogNotReadyToRun);
-    return false;
+    return FailStart(false, kLogNotReadyToRun);
   }
   // A stale configuration must never run as if it were the one just sent.
   if (!WriteFileBytes(configFile, InTextMode(config))) {
-    log_.AppendLog(kLogStartFailed);
-    return false;
+    return FailStart(false, kLogStartFailed);
   }
   // Two cores would fight over the port, and the older one could never be
   // stopped again.
@@ -151,16 +146,20 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
     return FailStart(endedACore, kLogStoppedRightAfterStart);
   }
   process_.lastLocalPort = NormalizeLocalPort(localPort);
-  core::SetSystemProxy(platform_, log_, systemProxy, process_.lastLocalPort);
+  SwitchProxy(systemProxy, process_.lastLocalPort);
   log_.AppendLog(kLogStarted);
   return true;
 }
 
 bool CoreManager::FailStart(bool endedACore, const char* line) {
-  // The proxy pointed at the core just ended; left on, it would send the
-  // user's traffic to a port nobody serves.
+  // Left on, a proxy that pointed at the core just ended, or at one that
+  // died before, would send the user's traffic to a port nobody serves. The
+  // listening table cannot tell when a core was ended here: another program
+  // may have taken its port since.
   if (endedACore) {
-    core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
+    SwitchProxy(false, process_.lastLocalPort);
+  } else {
+    SwitchOffDeadProxy();
   }
   log_.AppendLog(line);
   return false;
@@ -169,7 +168,7 @@ bool CoreManager::FailStart(bool endedACore, const char* line) {
 void CoreManager::StopXray() {
   EndRecordedCore();
   EndLeftoverCores();
-  core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
+  SwitchProxy(false, process_.lastLocalPort);
   log_.AppendLog(kLogStopped);
 }
 
@@ -251,12 +250,26 @@ bool CoreManager::InstallDownloadedXray(const fs::path& folder) {
 
 bool CoreManager::SetSystemProxy(bool enabled, int32_t port) {
   process_.lastLocalPort = NormalizeLocalPort(port);
-  return core::SetSystemProxy(platform_, log_, enabled, process_.lastLocalPort);
+  return SwitchProxy(enabled, process_.lastLocalPort);
+}
+
+void CoreManager::SwitchOffDeadProxy() {
+  if (core::SwitchOffDeadProxy(platform_, log_)) DisarmSignInCheck(platform_);
+}
+
+bool CoreManager::SwitchProxy(bool enabled, int32_t port) {
+  if (!core::SetSystemProxy(platform_, log_, enabled, port)) return false;
+  if (enabled) {
+    ArmSignInCheck(platform_, layout_.ExecutablePath());
+  } else {
+    DisarmSignInCheck(platform_);
+  }
+  return true;
 }
 
 void CoreManager::OnSessionEnding() {
   if (!process_.processHandle) return;
-  core::SetSystemProxy(platform_, log_, false, process_.lastLocalPort);
+  SwitchProxy(false, process_.lastLocalPort);
 }
 
 bool CoreManager::RunProcessAndWait(const std::wstring& commandLine) {

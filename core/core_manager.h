@@ -60,7 +60,8 @@ class CoreManager {
   // started earlier, by this run of the host or by an earlier one from the
   // same folder, is ended first, once the new configuration is written; a
   // configuration that cannot be written fails the start and ends nothing.
-  // A start that ended a core and then fails switches the proxy off.
+  // A start that ended a core and then fails switches the proxy off; one
+  // that ended none switches it off only when nothing serves it.
   bool StartXray(const std::string& config, bool systemProxy,
                  int32_t localPort);
   // Ends the recorded core and any other running from this host's core
@@ -73,6 +74,10 @@ class CoreManager {
   // Stores the normalised port as lastLocalPort, then switches the proxy;
   // false when the settings could not be written.
   bool SetSystemProxy(bool enabled, int32_t port);
+  // Switches the host's own system proxy off when nothing listens on its
+  // port any more, leaving lastLocalPort, any other proxy and every process
+  // as they are.
+  void SwitchOffDeadProxy();
   // The session is ending and takes the core with it: a proxy left pointing
   // at it would cut the user off at the next sign-in, so it is switched off.
   // Does nothing when no core is recorded.
@@ -99,8 +104,12 @@ class CoreManager {
   bool EndLeftoverCores();
   // Terminates `process` and waits for it, at most 2 s.
   void EndProcess(Process& process);
-  // Switches the proxy off when `endedACore`, then logs `line`; false.
+  // Switches the proxy off when `endedACore`, else when nothing serves it,
+  // then logs `line`; false.
   bool FailStart(bool endedACore, const char* line);
+  // SetSystemProxy, keeping the sign-in check armed exactly while the proxy
+  // is on: a proxy the host switched on may outlive every host.
+  bool SwitchProxy(bool enabled, int32_t port);
   // Copies the extracted xray.exe over the installed core.
   bool InstallDownloadedXray(const std::filesystem::path& folder);
 

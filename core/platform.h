@@ -6,6 +6,7 @@
 #ifndef CORE_PLATFORM_H_
 #define CORE_PLATFORM_H_
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,13 @@ struct InterfaceRow {
   uint32_t outOctets = 0;
 };
 
+// A TCP socket in the listening state, as the system's tables list it.
+struct TcpListener {
+  bool ipv6 = false;
+  std::array<uint8_t, 16> address = {};  // IPv4: the first four bytes
+  uint16_t port = 0;
+};
+
 // Registry value types, as the registry stores them.
 inline constexpr uint32_t kRegSz = 1;
 inline constexpr uint32_t kRegDword = 4;
@@ -33,6 +41,8 @@ class RegistryKey {
   // result, 0 when written.
   virtual long SetValue(const std::wstring& name, uint32_t type,
                         const std::vector<uint8_t>& data) = 0;
+  // RegDeleteValueW: the Win32 result, 0 when deleted, 2 when absent.
+  virtual long DeleteValue(const std::wstring& name) = 0;
 };
 
 // A child process started by the host; destroying it closes the handle and
@@ -67,6 +77,19 @@ class Platform {
   virtual std::unique_ptr<RegistryKey> OpenCurrentUserKey(
       const std::wstring& path) = 0;
 
+  // Opens HKEY_CURRENT_USER\`path` with KEY_SET_VALUE access only, creating
+  // it and its parents when missing; returns null when it cannot be had.
+  virtual std::unique_ptr<RegistryKey> CreateCurrentUserKey(
+      const std::wstring& path) = 0;
+
+  // RegQueryValueExW of `name` under HKEY_CURRENT_USER\`path`, the key opened
+  // with KEY_QUERY_VALUE access only: the Win32 result (0 when read, 2 when
+  // the key or the value is absent), and when it is 0 the value's type and
+  // bytes.
+  virtual long ReadCurrentUserValue(const std::wstring& path,
+                                    const std::wstring& name, uint32_t* type,
+                                    std::vector<uint8_t>* data) = 0;
+
   // InternetSetOptionW(no handle, `option`, no buffer, 0); its outcome is
   // of no use to the callers.
   virtual void NotifyInternetOption(uint32_t option) = 0;
@@ -78,6 +101,11 @@ class Platform {
   // and when it is 0 the rows read.
   virtual uint32_t ReadInterfaceTable(uint32_t size,
                                       std::vector<InterfaceRow>* rows) = 0;
+
+  // GetExtendedTcpTable's listening sockets, IPv4 and IPv6, ports in host
+  // byte order: false when either table cannot be read, and then
+  // `listeners` is untouched.
+  virtual bool ListeningTcpSockets(std::vector<TcpListener>* listeners) = 0;
 
   // GetTickCount64: milliseconds since the system started.
   virtual uint64_t TickCount() = 0;
@@ -104,6 +132,10 @@ class Platform {
   // when the download failed.
   virtual long DownloadToFile(const std::wstring& url,
                               const std::wstring& path) = 0;
+
+  // GetShortPathNameW of the existing `path`: empty when it has no short
+  // form or the call fails.
+  virtual std::wstring ShortPathName(const std::wstring& path) = 0;
 
   // CopyFileW: false when the copy fails, and always when `overwrite` is
   // false and `to` exists.

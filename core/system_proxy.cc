@@ -4,40 +4,12 @@
 #include <vector>
 
 #include "core/log_lines.h"
+#include "core/registry_data.h"
 
 namespace core {
 namespace {
 
 constexpr long kWritten = 0;
-
-// A REG_DWORD's bytes: the value, little-endian.
-std::vector<uint8_t> DwordData(uint32_t value) {
-  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-}
-
-void AppendUtf16Unit(std::vector<uint8_t>& data, uint32_t unit) {
-  data.push_back(static_cast<uint8_t>(unit));
-  data.push_back(static_cast<uint8_t>(unit >> 8));
-}
-
-// A REG_SZ's bytes: the text in UTF-16LE and its terminating NUL, which
-// readers of the value rely on finding within the stored size.
-std::vector<uint8_t> StringData(const std::wstring& text) {
-  std::vector<uint8_t> data;
-  data.reserve((text.size() + 1) * 2);
-  for (const wchar_t c : text) {
-    const uint32_t code = static_cast<uint32_t>(c);
-    if (code > 0xFFFF) {  // Only where wchar_t holds whole code points.
-      AppendUtf16Unit(data, 0xD800 + ((code - 0x10000) >> 10));
-      AppendUtf16Unit(data, 0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      AppendUtf16Unit(data, code);
-    }
-  }
-  AppendUtf16Unit(data, 0);
-  return data;
-}
 
 // Later writes are skipped once one fails, so that a half-applied proxy is
 // never announced to WinINet.

@@ -1,11 +1,16 @@
 #include "core/windows_platform.h"
 
-// windows.h comes first: the other SDK headers build on it.
+// windows.h and winsock2.h come first, through win/handles.h: the other SDK
+// headers build on them.
+#include <ws2ipdef.h>
+// clang-format off
 #include <iphlpapi.h>
+// clang-format on
 #include <urlmon.h>
 #include <wininet.h>
 
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 #include "win/processes.h"
@@ -21,6 +26,10 @@ class WindowsRegistryKey : public RegistryKey {
                 const std::vector<uint8_t>& data) override {
     return RegSetValueExW(key_.Get(), name.c_str(), 0, type, data.data(),
                           static_cast<DWORD>(data.size()));
+  }
+
+  long DeleteValue(const std::wstring& name) override {
+    return RegDeleteValueW(key_.Get(), name.c_str());
   }
 
  private:
@@ -51,6 +60,64 @@ class WindowsProcess : public Process {
   win::UniqueKernelHandle handle_;
 };
 
+// The listening rows of GetExtendedTcpTable for `family`, read into a
+// buffer as large as the table asks for (it may grow between the calls).
+template <typename Table>
+bool ReadListenerTable(ULONG family, std::vector<uint8_t>* buffer) {
+  DWORD size = 0;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER;
+       ++attempt) {
+    buffer->assign(size > sizeof(Table) ? size : sizeof(Table), 0);
+    size = static_cast<DWORD>(buffer->size());
+    result = GetExtendedTcpTable(buffer->data(), &size, FALSE, family,
+                                 TCP_TABLE_BASIC_LISTENER, 0);
+  }
+  return result == NO_ERROR;
+}
+
+// The rows that lie wholly within the buffer, whatever the count claims.
+template <typename Table>
+size_t RowsWithin(const std::vector<uint8_t>& buffer) {
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  const size_t header = offsetof(Table, table);
+  const size_t room = (buffer.size() - header) / sizeof(table->table[0]);
+  return table->dwNumEntries < room ? table->dwNumEntries : room;
+}
+
+// The table keeps each port in its low 16 bits, in network byte order.
+uint16_t HostPort(DWORD networkOrderPort) {
+  return static_cast<uint16_t>((networkOrderPort & 0xFF) << 8 |
+                               (networkOrderPort >> 8 & 0xFF));
+}
+
+bool ReadIpv4Listeners(std::vector<TcpListener>* listeners) {
+  std::vector<uint8_t> buffer;
+  if (!ReadListenerTable<MIB_TCPTABLE>(AF_INET, &buffer)) return false;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
+  for (size_t i = 0; i < RowsWithin<MIB_TCPTABLE>(buffer); ++i) {
+    TcpListener listener;
+    std::memcpy(listener.address.data(), &table->table[i].dwLocalAddr, 4);
+    listener.port = HostPort(table->table[i].dwLocalPort);
+    listeners->push_back(listener);
+  }
+  return true;
+}
+
+bool ReadIpv6Listeners(std::vector<TcpListener>* listeners) {
+  std::vector<uint8_t> buffer;
+  if (!ReadListenerTable<MIB_TCP6TABLE>(AF_INET6, &buffer)) return false;
+  const auto* table = reinterpret_cast<const MIB_TCP6TABLE*>(buffer.data());
+  for (size_t i = 0; i < RowsWithin<MIB_TCP6TABLE>(buffer); ++i) {
+    TcpListener listener;
+    listener.ipv6 = true;
+    std::memcpy(listener.address.data(), &table->table[i].LocalAddr, 16);
+    listener.port = HostPort(table->table[i].dwLocalPort);
+    listeners->push_back(listener);
+  }
+  return true;
+}
+
 }  // namespace
 
 uint32_t WindowsPlatform::ModuleFileName(wchar_t* buffer, uint32_t size) {
@@ -65,6 +132,45 @@ std::unique_ptr<RegistryKey> WindowsPlatform::OpenCurrentUserKey(
     return nullptr;
   }
   return std::make_unique<WindowsRegistryKey>(std::move(key));
+}
+
+std::unique_ptr<RegistryKey> WindowsPlatform::CreateCurrentUserKey(
+    const std::wstring& path) {
+  win::UniqueHkey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                      key.Put(), nullptr) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return std::make_unique<WindowsRegistryKey>(std::move(key));
+}
+
+long WindowsPlatform::ReadCurrentUserValue(const std::wstring& path,
+                                           const std::wstring& name,
+                                           uint32_t* type,
+                                           std::vector<uint8_t>* data) {
+  win::UniqueHkey key;
+  const LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0,
+                                    KEY_QUERY_VALUE, key.Put());
+  if (opened != ERROR_SUCCESS) return opened;
+  // A value may grow between asking its size and reading it.
+  DWORD size = 0;
+  LONG result = RegQueryValueExW(key.Get(), name.c_str(), nullptr, nullptr,
+                                 nullptr, &size);
+  for (int attempt = 0; attempt < 4 && result == ERROR_SUCCESS; ++attempt) {
+    std::vector<uint8_t> bytes(size);
+    DWORD storedType = 0;
+    result = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &storedType,
+                              bytes.data(), &size);
+    if (result == ERROR_SUCCESS) {
+      bytes.resize(size);
+      *type = storedType;
+      *data = std::move(bytes);
+      return result;
+    }
+    if (result == ERROR_MORE_DATA) result = ERROR_SUCCESS;
+  }
+  return result;
 }
 
 void WindowsPlatform::NotifyInternetOption(uint32_t option) {
@@ -96,6 +202,13 @@ uint32_t WindowsPlatform::ReadInterfaceTable(uint32_t size,
                      row->dwInOctets, row->dwOutOctets});
   }
   return result;
+}
+
+bool WindowsPlatform::ListeningTcpSockets(std::vector<TcpListener>* listeners) {
+  std::vector<TcpListener> found;
+  if (!ReadIpv4Listeners(&found) || !ReadIpv6Listeners(&found)) return false;
+  listeners->insert(listeners->end(), found.begin(), found.end());
+  return true;
 }
 
 uint64_t WindowsPlatform::TickCount() { return GetTickCount64(); }
@@ -138,6 +251,16 @@ void WindowsPlatform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 long WindowsPlatform::DownloadToFile(const std::wstring& url,
                                      const std::wstring& path) {
   return URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, nullptr);
+}
+
+std::wstring WindowsPlatform::ShortPathName(const std::wstring& path) {
+  const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring shortPath(needed, L'\0');
+  const DWORD written = GetShortPathNameW(path.c_str(), &shortPath[0], needed);
+  if (written == 0 || written >= needed) return {};
+  shortPath.resize(written);
+  return shortPath;
 }
 
 bool WindowsPlatform::CopyOneFile(const std::wstring& from,

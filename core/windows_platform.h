@@ -13,10 +13,16 @@ class WindowsPlatform : public Platform {
   uint32_t ModuleFileName(wchar_t* buffer, uint32_t size) override;
   std::unique_ptr<RegistryKey> OpenCurrentUserKey(
       const std::wstring& path) override;
+  std::unique_ptr<RegistryKey> CreateCurrentUserKey(
+      const std::wstring& path) override;
+  long ReadCurrentUserValue(const std::wstring& path, const std::wstring& name,
+                            uint32_t* type,
+                            std::vector<uint8_t>* data) override;
   void NotifyInternetOption(uint32_t option) override;
   uint32_t InterfaceTableSize(uint32_t* size) override;
   uint32_t ReadInterfaceTable(uint32_t size,
                               std::vector<InterfaceRow>* rows) override;
+  bool ListeningTcpSockets(std::vector<TcpListener>* listeners) override;
   uint64_t TickCount() override;
   std::unique_ptr<Process> StartHiddenProcess(
       const std::wstring& commandLine) override;
@@ -26,6 +32,7 @@ class WindowsPlatform : public Platform {
   void Sleep(uint32_t milliseconds) override;
   long DownloadToFile(const std::wstring& url,
                       const std::wstring& path) override;
+  std::wstring ShortPathName(const std::wstring& path) override;
   bool CopyOneFile(const std::wstring& from, const std::wstring& to,
                    bool overwrite) override;
 };

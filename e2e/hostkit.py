@@ -24,6 +24,7 @@ CHANNEL = "zorvane/xray"
 SHIPPED_CORE = os.path.join("data", "flutter_assets", "assets", "xray",
                             "windows", "xray.exe")
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 
 
 class Display:
@@ -97,6 +98,26 @@ class Wine:
                        "/d", str(value), "/f", timeout=120)
         if run.returncode != 0:
             raise RuntimeError("reg add %s %s failed" % (key, name))
+
+    def set_proxy(self, enable, server):
+        """The system proxy's ProxyEnable and ProxyServer, as a program
+        would set them."""
+        self.set_dword(INTERNET_SETTINGS, "ProxyEnable", enable)
+        run = self.run("reg", "add", INTERNET_SETTINGS, "/v", "ProxyServer",
+                       "/t", "REG_SZ", "/d", server, "/f", timeout=120)
+        if run.returncode != 0:
+            raise RuntimeError("reg add ProxyServer failed")
+
+    def sign_in_check(self):
+        """The RunOnce value the host keeps while its proxy is on, or
+        None."""
+        return self.registry_values(RUN_ONCE).get("ZorvaneProxyCheck",
+                                                  (None, None))[1]
+
+    def switch_proxy_off(self):
+        """A system proxy an aborted run left on goes off: a host would find
+        it dead and log a line for it."""
+        self.set_dword(INTERNET_SETTINGS, "ProxyEnable", 0)
 
     def proxy_settings(self):
         """ProxyEnable, ProxyServer and ProxyOverride (None when absent)."""

@@ -5,6 +5,7 @@ prefix and on a display of the suite's own, driven through the stand-in
 engine's driver connection; every reply and log line written out by the
 suites."""
 
+import json
 import os
 import shutil
 import socket
@@ -150,6 +151,103 @@ class RealCoreTest(unittest.TestCase):
             check("the other copy's core", (cores(other), fetch(other_port)),
                   (1, OK))
             check("B closes", host.close(), 0)
+
+        wine_suite.play_and_check(self, play)
+
+
+def start_on_every_address(port):
+    """startXray's arguments for a core listening on 0.0.0.0:PORT, which
+    v2ray serves from one dual-stack socket on [::]."""
+    arguments = start(port)
+    config = json.loads(arguments["config"])
+    config["inbounds"][0]["listen"] = "0.0.0.0"
+    arguments["config"] = json.dumps(config)
+    return arguments
+
+
+class DeadProxyTest(unittest.TestCase):
+    def test_no_dead_proxy_is_left(self):
+        """The host's own proxy goes off wherever nothing serves it and no
+        connection is wanted: when a host starts, after a failed start that
+        ended no core, and by the sign-in command. A live one, another
+        program's and one a running core serves stay as they are."""
+        folder = copy_with_real_core("dead-proxy")
+        dead, held, served = (hostkit.free_port() for _ in range(3))
+        command = '"%s" --check-proxy' % hostkit.windows_path(
+            os.path.join(folder, "zorvane.exe"))
+        bad_json = {"config": '{"inbounds": [', "localPort": held}
+        proxy = WINE.proxy_settings
+
+        def play(check, hosts):
+            def host_on(enable, server):
+                WINE.set_proxy(enable, server)
+                hosts.append(hostkit.Host(WINE, folder))
+                return hosts[-1]
+
+            def sign_in():
+                """Runs the RunOnce command as sign-in would."""
+                program, _, argument = WINE.sign_in_check()[1:].partition('" ')
+                return WINE.run(program, argument).returncode
+
+            host = host_on(1, "socks=127.0.0.1:%d" % dead)
+            check("a dead proxy at the start", proxy()[0], "0x0")
+            check("on for a dead port", host.call(
+                "setSystemProxy", {"enabled": True, "localPort": dead}), NULL)
+            check("failed start, dead port", host.call(
+                "startXray", dict(bad_json, localPort=dead)), START_FAILED)
+            check("proxy after it", proxy()[0], "0x0")
+            with socket.socket() as listener:
+                listener.bind(("127.0.0.1", held))
+                listener.listen()
+                check("on for a live port", host.call(
+                    "setSystemProxy", {"enabled": True, "localPort": held}),
+                    NULL)
+                check("failed start, live port", host.call(
+                    "startXray", bad_json), START_FAILED)
+                check("proxy after it", proxy()[:2],
+                      ("0x1", "socks=127.0.0.1:%d" % held))
+            check("core on 0.0.0.0", host.call(
+                "startXray", start_on_every_address(served)), NULL)
+            check("sign-in value while on", WINE.sign_in_check(), command)
+            check("first host's lines", host.call("getLogs"), log_reply(
+                [PROXY_OFF, PROXY_ON, INSTALLED, PROXY_OFF, DIED_AT_ONCE,
+                 PROXY_ON, DIED_AT_ONCE, PROXY_ON, STARTED]))
+            check("first host closes", host.close(), 0)
+
+            host = hostkit.Host(WINE, folder)
+            hosts.append(host)
+            check("served on [::] at the next start", (
+                host.call("getLogs"), proxy()[0]), (log_reply([]), "0x1"))
+            check("sign-in value kept by a host with no core",
+                  WINE.sign_in_check(), command)
+            check("second host closes", host.close(), 0)
+
+            check("sign-in with the core alive", sign_in(), 0)
+            check("proxy and core after it", (proxy()[0], cores(folder),
+                                               fetch(served)), ("0x1", 1, OK))
+            hostkit.kill_processes(hostkit.core_processes(folder))
+            check("sign-in after the core was killed", sign_in(), 0)
+            check("proxy after it", proxy()[:2],
+                  ("0x0", "socks=127.0.0.1:%d" % served))
+            check("sign-in value untouched by the check",
+                  WINE.sign_in_check(), command)
+
+            with socket.socket() as listener:
+                listener.bind(("127.0.0.1", held))
+                listener.listen()
+                host = host_on(1, "socks=127.0.0.1:%d" % held)
+                check("a Linux listener's proxy at the start", (
+                    host.call("getLogs"), proxy()[0]), (log_reply([]), "0x1"))
+            check("started", host.call("startXray", start(served)), NULL)
+            check("stopped", host.call("stopXray"), NULL)
+            check("sign-in value after the stop", WINE.sign_in_check(), None)
+            check("third host closes", host.close(), 0)
+
+            host = host_on(1, "http=10.1.2.3:3128")
+            check("another program's proxy at the start", (
+                host.call("getLogs"), proxy()[:2]),
+                (log_reply([]), ("0x1", "http=10.1.2.3:3128")))
+            check("fourth host closes", host.close(), 0)
 
         wine_suite.play_and_check(self, play)
 

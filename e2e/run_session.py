@@ -81,6 +81,7 @@ def main():
     # Persian letters under Wine; DejaVu Sans Mono has.
     wine.run("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v",
              "Courier New", "/t", "REG_SZ", "/d", "DejaVu Sans Mono", "/f")
+    wine.switch_proxy_off()
     folder = hostkit.fresh_copy(options.bundle, options.scratch, "zorvane",
                                 core=options.real_core)
     page_server = hostkit.PageServer(

@@ -167,6 +167,7 @@ def main():
 
     wine = hostkit.Wine(os.path.abspath(options.wine_run),
                         os.path.abspath(options.prefix), os.environ["DISPLAY"])
+    wine.switch_proxy_off()
     scratch = os.path.abspath(options.scratch)
     folder = hostkit.fresh_copy(os.path.abspath(options.bundle), scratch,
                                 "zorvane", core=options.core)

@@ -24,6 +24,8 @@ InstallDir "$LOCALAPPDATA\Programs\Zorvane"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvane"
 !define SHORTCUT "$SMPROGRAMS\Zorvane.lnk"
+!define RUN_ONCE_KEY "Software\Microsoft\Windows\CurrentVersion\RunOnce"
+!define CHECK_PROXY '"$INSTDIR\zorvane.exe" --check-proxy'
 !include LogicLib.nsh
 !include "${ENTRIES}"
 
@@ -31,11 +33,14 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; Files in use cannot be replaced or removed, and a core that is ended while
-; the system proxy points at it would leave the user without internet. So:
-; refuse while the installation's window runs; end its core, if it runs, and
-; switch the proxy off when it pointed at that core. A refusal aborts, which
-; a silent run reports with exit code 2.
+; Files in use cannot be replaced or removed. So: refuse while the
+; installation's window runs, and end its core if it runs. A refusal aborts,
+; which a silent run reports with exit code 2.
+;
+; A system proxy of the host's own that nothing serves any more (its core
+; just ended here, or gone with an earlier session) would leave the user
+; without internet: the installed host's own check switches it off, and
+; leaves one that another copy's core still serves.
 !macro DEFINE_STOP_INSTALLATION prefix
   Function ${prefix}StopInstallation
     InitPluginsDir
@@ -67,6 +72,7 @@ Section
   !insertmacro RemoveBundleEntries
   SetOutPath "$INSTDIR"
   File /r "${STAGE}/*"
+  ExecWait '${CHECK_PROXY}'
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\zorvane.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Zorvane"
@@ -84,6 +90,9 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext current
   Call un.StopInstallation
+  ; Run while the host is still there: once its files go, nothing could.
+  ExecWait '${CHECK_PROXY}'
+  DeleteRegValue HKCU "${RUN_ONCE_KEY}" "ZorvaneProxyCheck"
   !insertmacro RemoveBundleEntries
   ; The core folder the host made: config.json, version.txt, downloads and
   ; the core itself.

@@ -45,6 +45,10 @@ bool FlutterWindow::OnCreate() {
       viewController->Engine()->Messenger(), core::kXrayChannelName,
       &flutter::StandardMethodCodec::GetInstance());
   coreChannel->SetMethodCallHandler(core::XrayChannelHandler(manager));
+  // Before the first call is answered: a proxy of ours left on by a host or
+  // core that is gone would cut the user off until they connect and
+  // disconnect again.
+  manager.SwitchOffDeadProxy();
 
   viewController->Engine()->SetNextFrameCallback([this] { Show(); });
   // The callback is in place: the frame this asks for will show the window.

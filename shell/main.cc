@@ -7,11 +7,17 @@
 #include <objbase.h>
 // clang-format on
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "core/core_manager.h"
+#include "core/proxy_check.h"
 #include "core/windows_platform.h"
 #include "messaging/callback_guard.h"
 #include "shell/flutter_window.h"
 #include "shell/startup.h"
+#include "win/text.h"
 
 namespace {
 
@@ -54,14 +60,29 @@ int RunMessageLoop() {
   return kExitOk;
 }
 
-int RunHost() {
+// Started from the sign-in key or by the installer: switches a dead proxy of
+// the host's own off and ends, with no console, window or engine, and
+// without writing the sign-in key it may have been started from.
+bool IsProxyCheckRun(const std::vector<std::string>& arguments) {
+  return arguments.size() == 1 &&
+         arguments[0] == win::WideToUtf8(core::kProxyCheckArgument);
+}
+
+int RunProxyCheck() {
+  core::WindowsPlatform platform;
+  core::ActivityLog unread;  // No user interface will read it.
+  core::SwitchOffDeadProxy(platform, unread);
+  return kExitOk;
+}
+
+int RunHost(std::vector<std::string> arguments) {
   ConnectConsole();
   // Declared before the window, so that it is released only after the
   // engine has ended, whichever way the loop ended.
   const ComApartment apartment;
 
   EngineProject project = shell::EngineProjectFor(L"data");
-  project.entrypointArguments = shell::ReadCommandLineArguments();
+  project.entrypointArguments = std::move(arguments);
 
   // The core manager's state lives as long as the process; the window only
   // borrows it.
@@ -83,6 +104,10 @@ int APIENTRY wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/,
   // Nothing may leave wWinMain by an exception: report it and fail the way
   // a window that cannot be made fails.
   int exitCode = kExitWindowFailed;
-  flutter::RunGuarded("the entry point", [&] { exitCode = RunHost(); });
+  flutter::RunGuarded("the entry point", [&] {
+    std::vector<std::string> arguments = shell::ReadCommandLineArguments();
+    exitCode = IsProxyCheckRun(arguments) ? RunProxyCheck()
+                                          : RunHost(std::move(arguments));
+  });
   return exitCode;
 }

@@ -5,6 +5,7 @@ asserted one subtest each, and the command line."""
 
 import argparse
 import os
+import shutil
 import sys
 import unittest
 
@@ -40,11 +41,18 @@ class Stage:
     """A display of its own and Wine in the suite's prefix with nothing of an
     earlier run left running in it; a page server when given its PAGE."""
 
-    def __init__(self, options, width=1920, height=1440, page=None):
+    def __init__(self, options, width=1920, height=1440, page=None,
+                 fresh=False):
+        """FRESH: the prefix is made anew; otherwise it is kept, with the
+        system proxy off."""
         self.display = hostkit.Display(width, height)
         self.wine = hostkit.Wine(options.wine_run, options.prefix,
                                  self.display.name)
         self.wine.end_server()
+        if fresh:
+            shutil.rmtree(options.prefix, ignore_errors=True)
+        else:
+            self.wine.switch_proxy_off()
         self.page_server = hostkit.PageServer(page) if page else None
 
     def stop(self):

@@ -97,9 +97,11 @@ TEST_F(CoreManagerTest, ShippedCoreIsCopiedOnlyWhereNoneIs) {
               ElementsAre(L"CopyOneFile xray.exe", L"CopyOneFile xray.exe"));
 }
 
-// A start that fails says why, and leaves no core recorded, the last port as
-// it was and the proxy alone.
-TEST_F(CoreManagerTest, FailedStartsSayWhyAndLeaveTheProxyAlone) {
+// A start that fails says why and leaves no core recorded and the last port
+// as it was. Having ended no core, it leaves a live proxy alone; a dead one
+// of the host's own goes off before the start's own line, since it would
+// otherwise cut the user off until the next connect and disconnect.
+TEST_F(CoreManagerTest, FailedStartsThatEndNoCoreSwitchOffOnlyADeadProxy) {
   const struct {
     const char* name;
     std::function<void(FakePlatform&)> arrange;
@@ -125,21 +127,33 @@ TEST_F(CoreManagerTest, FailedStartsSayWhyAndLeaveTheProxyAlone) {
        {kDiedAtOnce}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakePlatform platform;
-    platform.moduleFileName = platform_.moduleFileName;
-    fs::remove_all(core_);
-    fs::create_directories(core_);
-    std::ofstream(core_ / "xray.exe") << "core";
-    c.arrange(platform);
-    CoreManager manager(platform);
-    manager.process().lastLocalPort = 2080;
-    EXPECT_FALSE(manager.StartXray("{}", true, 4000));
-    EXPECT_THAT(manager.log().LogSnapshot(), ElementsAreArray(c.lines));
-    EXPECT_EQ(manager.process().processHandle, nullptr);
-    EXPECT_EQ(manager.process().lastLocalPort, 2080);
-    for (const std::wstring& call : platform.calls) {
-      EXPECT_EQ(call.find(L"Proxy"), std::wstring::npos) << call;
+    for (const bool live : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (live ? ", live" : ", dead"));
+      FakePlatform platform;
+      platform.moduleFileName = platform_.moduleFileName;
+      auto& settings = platform.registry.begin()->second;
+      settings[L"ProxyEnable"] = {4, {1, 0, 0, 0}};
+      settings[L"ProxyServer"] = {1, {}};
+      for (const char unit : std::string("socks=127.0.0.1:2080") + '\0') {
+        settings[L"ProxyServer"].data.insert(
+            settings[L"ProxyServer"].data.end(), {uint8_t(unit), 0});
+      }
+      if (live) platform.listeners = {{false, {127, 0, 0, 1}, 2080}};
+      fs::remove_all(core_);
+      fs::create_directories(core_);
+      std::ofstream(core_ / "xray.exe") << "core";
+      c.arrange(platform);
+      CoreManager manager(platform);
+      manager.process().lastLocalPort = 3000;
+      EXPECT_FALSE(manager.StartXray("{}", true, 4000));
+      std::vector<std::string> lines = c.lines;
+      if (!live) lines.insert(lines.end() - 1, kProxyOff);
+      EXPECT_THAT(manager.log().LogSnapshot(), ElementsAreArray(lines));
+      EXPECT_EQ(manager.process().processHandle, nullptr);
+      EXPECT_EQ(manager.process().lastLocalPort, 3000);
+      EXPECT_EQ(
+          settings[L"ProxyEnable"].data,
+          std::vector<uint8_t>({live ? uint8_t(1) : uint8_t(0), 0, 0, 0}));
     }
   }
 }
@@ -156,24 +170,30 @@ TEST_F(CoreManagerTest, ARestartOrAStopEndsTheRunningCore) {
               ElementsAre(L"Terminate 0 #1", L"Wait 2000 #1",
                           L"CloseProcess #1", ListCall(), StartCall()));
   EXPECT_EQ(manager_.process().lastLocalPort, 3000);
-  // A configuration that cannot be written keeps the running core.
+  // A configuration that cannot be written keeps the running core, and the
+  // proxy that it serves.
+  platform_.listeners = {{false, {127, 0, 0, 1}, 3000}};
   fs::remove(core_ / "config.json");
   fs::create_directories(core_ / "config.json");
   platform_.calls.clear();
   EXPECT_FALSE(manager_.StartXray("{}", true, 4000));
-  EXPECT_THAT(platform_.calls, IsEmpty());
+  EXPECT_THAT(platform_.calls,
+              ElementsAre(L"ReadValue ProxyEnable", L"ReadValue ProxyServer",
+                          L"ListeningTcpSockets"));
   manager_.OnSessionEnding();  // Switches the proxy off; the core stays.
   EXPECT_NE(manager_.process().processHandle, nullptr);
   platform_.calls.clear();
   manager_.StopXray();
   manager_.StopXray();
   manager_.OnSessionEnding();  // No core: nothing to do.
-  // The proxy's own calls around its value are the proxy tests'.
+  // The proxy's own calls around its value, and the sign-in value's, are
+  // other tests'.
   Calls calls;
   std::copy_if(platform_.calls.begin(), platform_.calls.end(),
                std::back_inserter(calls), [](const std::wstring& call) {
                  return call.find(L"Key") == std::wstring::npos &&
-                        call.find(L"Notify") == std::wstring::npos;
+                        call.find(L"Notify") == std::wstring::npos &&
+                        call.find(L"DeleteValue") == std::wstring::npos;
                });
   EXPECT_THAT(
       calls, ElementsAre(L"Terminate 0 #2", L"Wait 2000 #2", L"CloseProcess #2",
@@ -259,6 +279,53 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
     EXPECT_THAT(manager.log().LogSnapshot(), ElementsAreArray(lines));
     fs::remove_all(core_);
   }
+}
+
+// The sign-in check is armed whenever the host switches its proxy on and
+// disarmed whenever it switches it off, however it does; a switch that fails
+// leaves the value as it was.
+TEST_F(CoreManagerTest, TheSignInCheckIsArmedExactlyWhileTheProxyIsOn) {
+  const std::wstring runOnce =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+  auto armed = [&] {
+    const auto& values = platform_.registry[runOnce];
+    const auto value = values.find(L"ZorvaneProxyCheck");
+    if (value == values.end()) return std::string("none");
+    std::string text;
+    for (size_t i = 0; i + 1 < value->second.data.size(); i += 2) {
+      text += static_cast<char>(value->second.data[i]);
+    }
+    return text;
+  };
+  const std::string command =
+      "\"" + (folder_ / "client.exe").string() + "\" --check-proxy" + '\0';
+  ASSERT_TRUE(manager_.StartXray("{}", true, 2080));
+  EXPECT_EQ(armed(), command);
+  manager_.StopXray();
+  EXPECT_EQ(armed(), "none");
+  ASSERT_TRUE(manager_.SetSystemProxy(true, 2080));
+  EXPECT_EQ(armed(), command);
+  ASSERT_TRUE(manager_.StartXray("{}", false, 2080));
+  EXPECT_EQ(armed(), "none");
+  platform_.failing = L"ProxyServer";
+  EXPECT_FALSE(manager_.SetSystemProxy(true, 2080));
+  EXPECT_EQ(armed(), "none");
+  platform_.failing.clear();
+  ASSERT_TRUE(manager_.SetSystemProxy(true, 2080));
+  platform_.failing = L"ProxyEnable";
+  EXPECT_FALSE(manager_.SetSystemProxy(false, 2080));
+  EXPECT_EQ(armed(), command);
+  platform_.failing.clear();
+  // The host's own check: a live proxy keeps it, a dead one takes it away.
+  platform_.listeners = {{false, {0, 0, 0, 0}, 2080}};
+  manager_.SwitchOffDeadProxy();
+  EXPECT_EQ(armed(), command);
+  platform_.listeners.clear();
+  manager_.SwitchOffDeadProxy();
+  EXPECT_EQ(armed(), "none");
+  ASSERT_TRUE(manager_.SetSystemProxy(true, 2080));
+  manager_.OnSessionEnding();  // The core it recorded runs.
+  EXPECT_EQ(armed(), "none");
 }
 
 TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,7 +23,19 @@ class FakePlatform : public Platform {
   std::vector<uint32_t> nameBufferSizes;  // of each ModuleFileName call
 
   std::wstring moduleFileName = L"C:\\Apps\\Client\\client.exe";  // "": fails
-  std::wstring failing;  // opening the key or writing the value of this name
+  std::wstring shortName;  // ShortPathName's answer; "": none
+  std::wstring failing;    // opening the key or writing the value of this name
+  // The user's registry: what was written reads back, by key and value. It
+  // starts with the Internet Settings key, empty, as a fresh Wine prefix.
+  struct Value {
+    uint32_t type;
+    std::vector<uint8_t> data;
+  };
+  std::map<std::wstring, std::map<std::wstring, Value>> registry = {
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", {}}};
+  bool readFails = false;  // every read answers 5, access denied
+  std::vector<TcpListener> listeners;
+  bool tableFails = false;
   uint32_t sizeResult = 122, tableSize = 1000, readResult = 0;
   std::vector<InterfaceRow> rows;
   uint64_t tick = 0;
@@ -50,7 +63,27 @@ class FakePlatform : public Platform {
   std::unique_ptr<RegistryKey> OpenCurrentUserKey(
       const std::wstring& path) override {
     calls.push_back(L"OpenCurrentUserKey " + path);
-    return path == failing ? nullptr : std::make_unique<Key>(*this);
+    if (path == failing || !registry.count(path)) return nullptr;
+    return std::make_unique<Key>(*this, path);
+  }
+  std::unique_ptr<RegistryKey> CreateCurrentUserKey(
+      const std::wstring& path) override {
+    calls.push_back(L"CreateCurrentUserKey " + path);
+    if (path == failing) return nullptr;
+    registry[path];
+    return std::make_unique<Key>(*this, path);
+  }
+  // "ReadValue NAME"; 2 when the key or the value is absent.
+  long ReadCurrentUserValue(const std::wstring& path, const std::wstring& name,
+                            uint32_t* type,
+                            std::vector<uint8_t>* data) override {
+    calls.push_back(L"ReadValue " + name);
+    if (readFails) return 5;
+    const auto key = registry.find(path);
+    if (key == registry.end() || !key->second.count(name)) return 2;
+    *type = key->second.at(name).type;
+    *data = key->second.at(name).data;
+    return 0;
   }
   void NotifyInternetOption(uint32_t option) override {
     calls.push_back(L"NotifyInternetOption " + std::to_wstring(option));
@@ -65,6 +98,12 @@ class FakePlatform : public Platform {
     calls.push_back(L"ReadInterfaceTable " + std::to_wstring(size));
     if (readResult == 0) *out = rows;
     return readResult;
+  }
+  bool ListeningTcpSockets(std::vector<TcpListener>* out) override {
+    calls.push_back(L"ListeningTcpSockets");
+    if (tableFails) return false;
+    *out = listeners;
+    return true;
   }
   uint64_t TickCount() override {
     calls.push_back(L"TickCount");
@@ -97,6 +136,10 @@ class FakePlatform : public Platform {
     calls.push_back(L"DownloadToFile " + url);
     if (downloadResult >= 0) std::ofstream(std::filesystem::path(path)) << "PK";
     return downloadResult;
+  }
+  std::wstring ShortPathName(const std::wstring&) override {
+    calls.push_back(L"ShortPathName");
+    return shortName;
   }
   // A real copy, so that the tests see the files the logic leaves.
   bool CopyOneFile(const std::wstring& from, const std::wstring& to,
@@ -144,7 +187,8 @@ class FakePlatform : public Platform {
 
   class Key : public RegistryKey {
    public:
-    explicit Key(FakePlatform& platform) : platform_(platform) {}
+    Key(FakePlatform& platform, std::wstring path)
+        : platform_(platform), path_(std::move(path)) {}
     ~Key() override { platform_.calls.push_back(L"CloseKey"); }
     // "SetDword NAME VALUE" (its low byte: 0 or 1) or "SetString NAME TEXT"
     // (ASCII: the low byte of each unit up to the NUL); the exact bytes are
@@ -157,11 +201,18 @@ class FakePlatform : public Platform {
                                     ? L"SetString " + name + L" " + text
                                     : L"SetDword " + name + L" " +
                                           std::to_wstring(data.at(0)));
-      return name == platform_.failing ? 5 : 0;  // 5: access denied
+      if (name == platform_.failing) return 5;  // access denied
+      platform_.registry[path_][name] = {type, data};
+      return 0;
+    }
+    long DeleteValue(const std::wstring& name) override {
+      platform_.calls.push_back(L"DeleteValue " + name);
+      return platform_.registry[path_].erase(name) ? 0 : 2;
     }
 
    private:
     FakePlatform& platform_;
+    const std::wstring path_;
   };
 };
 

@@ -84,11 +84,24 @@ class PackageTest(unittest.TestCase):
         host_exe = installed + "\\zorvane.exe"
         core = installed + "\\xray\\xray.exe"
         setup = os.path.join(OPTIONS.scratch, "out", SETUP)
+
+        def uninstall():
+            """Silent. The uninstaller goes on from a copy of itself, so
+            its end is the folder's."""
+            WINE.run(installed + "\\uninstall.exe", "/S")
+            self.assertTrue(hostkit.wait_until(
+                lambda: not os.path.exists(folder), timeout=120))
+
         os.makedirs(os.path.dirname(other), exist_ok=True)
         write(other, b"another program's file")
 
-        # Silent install: the files, the shortcut and the Uninstall entry.
+        # Silent install: the files, the shortcut and the Uninstall entry;
+        # the installed host's check switches a dead proxy of its own off.
+        dead = hostkit.free_port()
+        WINE.set_proxy(1, "socks=127.0.0.1:%d" % dead)
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x0", "socks=127.0.0.1:%d" % dead))
         self.assertEqual(files_under(folder), INSTALLED_FILES)
         # The shortcut's link information holds the target's path as ANSI.
         self.assertIn(host_exe.encode("ascii") + b"\0", read(shortcut))
@@ -110,8 +123,7 @@ class PackageTest(unittest.TestCase):
         # replaced; a proxy that another program set is left alone.
         write(os.path.join(folder, "data", "stale.bin"), b"an earlier one's")
         write(os.path.join(folder, "zorvane.exe"), b"damaged")
-        WINE.run("reg", "add", hostkit.INTERNET_SETTINGS, "/v", "ProxyServer",
-                 "/t", "REG_SZ", "/d", "http=10.1.2.3:3128", "/f")
+        WINE.set_proxy(1, "http=10.1.2.3:3128")
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
         self.assertFalse(hostkit.processes_started_as(core))
         self.assertEqual(WINE.proxy_settings()[:2],
@@ -129,18 +141,34 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(WINE.run(setup, "/S").returncode, 2)  # aborted
         port = self.session(host, core)
 
-        # Silent uninstall with the core running and the proxy on it. The
-        # uninstaller goes on from a copy of itself, so its end is the
-        # folder's.
-        WINE.run(installed + "\\uninstall.exe", "/S")
-        self.assertTrue(hostkit.wait_until(
-            lambda: not os.path.exists(folder), timeout=120))
-        self.assertFalse(hostkit.processes_started_as(core))
+        # The core is gone with the session, as at a sign-out, leaving the
+        # proxy on and the sign-in check armed. A silent uninstall switches
+        # the dead proxy off and takes the check away.
+        hostkit.kill_processes(hostkit.processes_started_as(core))
+        self.assertEqual(WINE.sign_in_check(),
+                         '"%s" --check-proxy' % host_exe)
+        uninstall()
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x0", "socks=127.0.0.1:%d" % port))
+        self.assertIsNone(WINE.sign_in_check())
         self.assertFalse(os.path.exists(shortcut))
         self.assertEqual(WINE.registry_values(UNINSTALL_KEY), {})
         self.assertEqual(read(other), b"another program's file")
+
+        # Installed again and uninstalled while the proxy is the live one of
+        # another copy's core: it stays on.
+        self.assertEqual(WINE.run(setup, "/S").returncode, 0)
+        copy = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "copy")
+        host = hostkit.Host(WINE, copy)
+        self.addCleanup(host.kill)
+        served = self.session(host, hostkit.windows_path(
+            os.path.join(copy, "xray", "xray.exe")))
+        uninstall()
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x1", "socks=127.0.0.1:%d" % served))
+        self.assertEqual(
+            hostkit.fetch_through_socks(served, STAGE.page_server.port),
+            ("HTTP/1.0 200 OK", PAGE))
 
     def test_engine_dir_replaces_the_stand_in_engine(self):
         engine, out = (os.path.join(OPTIONS.scratch, name)
@@ -180,10 +208,9 @@ def setUpModule():
     made = make_packages(os.path.join(OPTIONS.scratch, "out"))
     if made.returncode != 0:
         raise RuntimeError(made.stderr.decode("utf-8", "replace"))
-    STAGE = wine_suite.Stage(OPTIONS, page=PAGE)
-    WINE = STAGE.wine
     # A fresh prefix: no installation, shortcut or proxy of an earlier run.
-    shutil.rmtree(OPTIONS.prefix, ignore_errors=True)
+    STAGE = wine_suite.Stage(OPTIONS, page=PAGE, fresh=True)
+    WINE = STAGE.wine
 
 
 def tearDownModule():
