@@ -183,11 +183,17 @@ class EndToEndTest(unittest.TestCase):
         self.assertEqual((host.process.wait(60), faults(host)), (0, []))
 
     def test_missing_data_folder(self):
+        """No engine can be made: the host asks the embedder for nothing
+        more (the stand-in records, as faults, calls a real engine could
+        crash on), says so once and ends with 1."""
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "no-data",
                                     without="data")
         run = WINE.run(os.path.join(folder, "zorvane.exe"), timeout=120)
-        self.assertEqual(run.returncode, 1)
-        self.assertIn(b"Failed to create view controller.", run.stderr)
+        reason = "flutter_windows stand-in: no assets folder at "
+        lines = [line for line in run.stderr.decode().splitlines()
+                 if not line.startswith(reason)]
+        self.assertEqual((run.returncode, lines),
+                         (1, ["Failed to create view controller."]))
 
 
 def setUpModule():

@@ -97,6 +97,7 @@ BinaryMessengerImpl::~BinaryMessengerImpl() = default;
 void BinaryMessengerImpl::Send(const std::string& channel,
                                const uint8_t* message, size_t message_size,
                                BinaryReply reply) const {
+  if (messengerHandle == nullptr) return;
   if (!reply) {
     FlutterDesktopMessengerSend(messengerHandle, channel.c_str(), message,
                                 message_size);
@@ -112,6 +113,7 @@ void BinaryMessengerImpl::Send(const std::string& channel,
 
 void BinaryMessengerImpl::SetMessageHandler(const std::string& channel,
                                             BinaryMessageHandler handler) {
+  if (messengerHandle == nullptr) return;
   if (!handler) {
     handlers.erase(channel);
     FlutterDesktopMessengerSetCallback(messengerHandle, channel.c_str(),

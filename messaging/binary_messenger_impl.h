@@ -22,7 +22,9 @@ namespace flutter {
 // stops there.
 class BinaryMessengerImpl : public BinaryMessenger {
  public:
-  // Borrows the handle: no reference is taken on it.
+  // Borrows the handle: no reference is taken on it. A null handle (no
+  // engine) passes nothing to the embedder: messages and handlers given to it
+  // are dropped.
   explicit BinaryMessengerImpl(FlutterDesktopMessengerRef messengerHandle);
   // Frees the handler table without calling the engine, which is expected to
   // be gone already.

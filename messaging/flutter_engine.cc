@@ -37,8 +37,11 @@ FlutterEngine::FlutterEngine(const EngineProject& project) {
   std::vector<const char*> argumentPointers;
   const EngineProperties properties = PropertiesOf(project, argumentPointers);
   engineHandle = FlutterDesktopEngineCreate(&properties);
+  // Nothing says an embedder accepts a null engine, so without one it is
+  // asked for nothing.
   messenger = std::make_unique<BinaryMessengerImpl>(
-      FlutterDesktopEngineGetMessenger(engineHandle));
+      engineHandle == nullptr ? nullptr
+                              : FlutterDesktopEngineGetMessenger(engineHandle));
 }
 
 FlutterEngine::~FlutterEngine() {

@@ -20,8 +20,8 @@ using EngineProperties = FlutterDesktopEngineProperties;
 namespace flutter {
 
 // Platform thread only. An engine the embedder could not create leaves a
-// null handle behind and no exception; it surfaces when a view controller is
-// made from it.
+// null handle behind, no exception, and a messenger over no handle; it
+// surfaces when a view controller is made from it.
 class FlutterEngine : public PluginRegistry {
  public:
   // Reads the project only while constructing; the embedder copies the

@@ -7,9 +7,13 @@ namespace flutter {
 FlutterViewController::FlutterViewController(int32_t width, int32_t height,
                                              const EngineProject& project) {
   engine = std::make_shared<FlutterEngine>(project);
-  // The embedder takes the engine over whether or not it makes a controller.
-  controllerHandle = FlutterDesktopViewControllerCreate(
-      width, height, engine->ReleaseEngineHandle());
+  // The embedder takes the engine over whether or not it makes a controller;
+  // without an engine there is nothing to make one from.
+  const FlutterDesktopEngineRef engineHandle = engine->ReleaseEngineHandle();
+  if (engineHandle != nullptr) {
+    controllerHandle =
+        FlutterDesktopViewControllerCreate(width, height, engineHandle);
+  }
   if (controllerHandle == nullptr) {
     std::cerr << "Failed to create view controller." << std::endl;
     return;

@@ -14,8 +14,9 @@
 
 namespace flutter {
 
-// Platform thread only. When the embedder makes no view controller, a line
-// goes to standard error, View() is null and Engine() is still present.
+// Platform thread only. When the embedder makes no engine or no view
+// controller, a line goes to standard error, View() is null and Engine() is
+// still present.
 class FlutterViewController {
  public:
   // width and height: the view's size in physical pixels.

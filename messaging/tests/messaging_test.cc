@@ -267,25 +267,43 @@ TEST_F(MessagingTest, ViewControllerLife) {
 
 // Alone, the wrapper owns the engine; given to a view controller, the
 // embedder does, even when the controller cannot be made. The entry point is
-// empty text rather than null; no arguments, a null array.
+// empty text rather than null; no arguments, a null array. With no engine
+// the embedder is asked for neither its messenger nor a controller, and the
+// messenger passes nothing on.
 TEST_F(MessagingTest, EngineIsEndedByItsOneOwner) {
   { FlutterEngine engine(ProjectWith({})); }
   EXPECT_EQ(Embedder().engineProperties, kFiles + " argc 0 argv null");
-  Embedder().viewControllerCreationFails = true;
-  StderrCapture cerr;
-  {
-    FlutterViewController controller(10, 20, ProjectWith({}));
-    EXPECT_EQ(controller.View(), nullptr);
-    EXPECT_NE(controller.Engine(), nullptr);
-    controller.ForceRedraw();
-    EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 0, 0, 0),
-              std::nullopt);
-  }
-  EXPECT_EQ(cerr.Text(), "Failed to create view controller.\n");
   EXPECT_EQ(Embedder().calls,
-            (Calls{"EngineCreate", "EngineGetMessenger", "EngineDestroy",
-                   "EngineCreate", "EngineGetMessenger",
-                   "ViewControllerCreate 10x20"}));
+            (Calls{"EngineCreate", "EngineGetMessenger", "EngineDestroy"}));
+  const struct {
+    bool engineCreationFails;
+    Calls calls;
+  } rows[] = {
+      {false,
+       {"EngineCreate", "EngineGetMessenger", "ViewControllerCreate 10x20",
+        "MessengerSend c", "MessengerSetCallback c"}},
+      {true, {"EngineCreate"}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.engineCreationFails);
+    recording_embedder::ResetEmbedder();
+    Embedder().engineCreationFails = row.engineCreationFails;
+    Embedder().viewControllerCreationFails = true;
+    StderrCapture cerr;
+    {
+      FlutterViewController controller(10, 20, ProjectWith({}));
+      EXPECT_EQ(controller.View(), nullptr);
+      ASSERT_NE(controller.Engine(), nullptr);
+      controller.ForceRedraw();
+      EXPECT_EQ(controller.HandleTopLevelWindowProc(nullptr, 0, 0, 0),
+                std::nullopt);
+      BinaryMessenger* messenger = controller.Engine()->Messenger();
+      messenger->Send("c", kAnswer.data(), kAnswer.size());
+      messenger->SetMessageHandler("c",
+                                   [](const uint8_t*, size_t, BinaryReply) {});
+    }
+    EXPECT_EQ(cerr.Text(), "Failed to create view controller.\n");
+    EXPECT_EQ(Embedder().calls, row.calls);
+  }
 }
 
 }  // namespace

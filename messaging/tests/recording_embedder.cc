@@ -73,7 +73,7 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     text << " " << Quoted(p->dart_entrypoint_argv[i]);
   }
   state.engineProperties = text.str();
-  return kEngine;
+  return state.engineCreationFails ? nullptr : kEngine;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(

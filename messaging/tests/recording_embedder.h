@@ -22,6 +22,7 @@ extern const HWND kViewWindow;
 
 struct State {
   // How the double answers. An unavailable messenger also locks as null.
+  bool engineCreationFails = false;
   bool viewControllerCreationFails = false;
   bool sendWithReplyAccepted = true;
   bool messengerAvailable = true;

@@ -143,7 +143,7 @@ FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     int32_t width, int32_t height, FlutterDesktopEngineRef engine) {
   // An engine this library cannot vouch for is left alone, not taken over.
-  if (engine != nullptr && !UsableEngine(engine, __func__)) return nullptr;
+  if (!UsableEngine(engine, __func__)) return nullptr;
   std::unique_ptr<FlutterDesktopEngine> owned(engine);
   return Guarded<FlutterDesktopViewControllerRef>(nullptr, [&] {
     return FlutterDesktopViewController::Create(width, height, std::move(owned))

@@ -87,8 +87,13 @@ void ObjectEnded(const void* object) {
 
 bool Usable(ObjectKind kind, const void* object,
             const char* function) noexcept {
-  if (object == nullptr) return false;
   try {
+    if (object == nullptr) {
+      // A real engine would read through it.
+      RecordFault(std::string(function) + " with a null handle for " +
+                  Name(kind));
+      return false;
+    }
     const char* state = "that this library never made";
     {
       std::lock_guard<std::mutex> lock(RecordsMutex());

@@ -1,10 +1,10 @@
 // A host written against the embedder's C interface alone, for the stand-in's
 // test of what the real host never makes the engine do: handlers that reply
 // later from a thread of their own, not at all, or with the answer to a
-// message of the host's own, and a call on a destroyed view controller. At exit
-// it prints what the driver cannot see: whether every callback ran on the
-// platform thread, and whether the messenger it still holds knows that the
-// engine is gone.
+// message of the host's own, and calls on a destroyed view controller and
+// with null handles. At exit it prints what the driver cannot see: whether
+// every callback ran on the platform thread, and whether the messenger it
+// still holds knows that the engine is gone.
 #include <windows.h>
 
 #include <cstdio>
@@ -94,9 +94,11 @@ int main(int argc, char** argv) {
     DispatchMessageW(&message);
   }
   FlutterDesktopViewControllerDestroy(controller);
-  // Where a real engine would read freed memory, the stand-in records a
-  // fault.
+  // Where a real engine would read freed memory or through a null handle,
+  // the stand-in records a fault.
   FlutterDesktopViewControllerForceRedraw(controller);
+  FlutterDesktopViewControllerForceRedraw(nullptr);
+  FlutterDesktopViewControllerCreate(800, 480, nullptr);
   for (std::thread& replier : repliers) replier.join();
   std::printf("off_platform_thread_calls=%d messenger_available=%d\n",
               offPlatformThreadCalls,

@@ -67,7 +67,13 @@ class StandinTest(unittest.TestCase):
                             "messenger_available=0"],
                         ["flutter_windows stand-in: fault: "
                          "FlutterDesktopViewControllerForceRedraw on a view "
-                         "controller that was destroyed"])))
+                         "controller that was destroyed",
+                         "flutter_windows stand-in: fault: "
+                         "FlutterDesktopViewControllerForceRedraw with a "
+                         "null handle for a view controller",
+                         "flutter_windows stand-in: fault: "
+                         "FlutterDesktopViewControllerCreate with a null "
+                         "handle for an engine"])))
         for what, got, expected in checks:
             if isinstance(got, driver.Answer):
                 got = (got.kind, got.data)
