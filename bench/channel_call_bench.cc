@@ -83,9 +83,10 @@ class BenchPlatform : public core::Platform {
   }
   uint64_t TickCount() override { return tick; }
   std::unique_ptr<core::Process> StartHiddenProcess(
-      const std::wstring&) override {
+      const std::wstring&, const std::wstring&) override {
     return nullptr;
   }
+  std::wstring SystemDirectory() override { return {}; }
   bool ProcessesWithImage(
       const std::wstring&,
       std::vector<std::unique_ptr<core::Process>>*) override {

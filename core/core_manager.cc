@@ -133,8 +133,9 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
   // stopped again.
   const bool endedRecorded = EndRecordedCore();
   const bool endedACore = EndLeftoverCores() || endedRecorded;
+  // No program name: the core's command line names it, quoted.
   process_.processHandle = platform_.StartHiddenProcess(
-      CoreCommandLine(xrayExe.wstring(), configFile.wstring()));
+      L"", CoreCommandLine(xrayExe.wstring(), configFile.wstring()));
   if (!process_.processHandle) {
     return FailStart(endedACore, kLogStartFailed);
   }
@@ -221,6 +222,7 @@ bool CoreManager::DownloadXray(const std::wstring& url) {
     return false;
   }
   if (!RunProcessAndWait(
+          SystemPowerShell(),
           ExtractionCommandLine(archive.wstring(), folder.wstring()))) {
     log_.AppendLog(kLogExtractionFailed);
     return false;
@@ -272,9 +274,19 @@ void CoreManager::OnSessionEnding() {
   SwitchProxy(false, process_.lastLocalPort);
 }
 
-bool CoreManager::RunProcessAndWait(const std::wstring& commandLine) {
+std::wstring CoreManager::SystemPowerShell() {
+  const std::wstring system = platform_.SystemDirectory();
+  if (system.empty()) return {};
+  return system + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+bool CoreManager::RunProcessAndWait(const std::wstring& program,
+                                    const std::wstring& commandLine) {
+  // With no program the search would run whatever powershell.exe lies in the
+  // host's or the current folder (a Downloads folder, say).
+  if (program.empty()) return false;
   const std::unique_ptr<Process> process =
-      platform_.StartHiddenProcess(commandLine);
+      platform_.StartHiddenProcess(program, commandLine);
   if (!process) return false;
   process->Wait(Process::kInfinite);
   uint32_t exitCode = 1;

@@ -83,9 +83,11 @@ class CoreManager {
   // Does nothing when no core is recorded.
   void OnSessionEnding();
 
-  // Runs `commandLine` hidden and waits for it: true only when it started and
-  // exited with code 0.
-  bool RunProcessAndWait(const std::wstring& commandLine);
+  // Runs the program at the full path `program` with `commandLine`, hidden,
+  // and waits for it: true only when it started and exited with code 0;
+  // false at once when `program` is empty.
+  bool RunProcessAndWait(const std::wstring& program,
+                         const std::wstring& commandLine);
 
   Platform& platform() { return platform_; }
   const CoreLayout& layout() const { return layout_; }
@@ -110,6 +112,9 @@ class CoreManager {
   // SetSystemProxy, keeping the sign-in check armed exactly while the proxy
   // is on: a proxy the host switched on may outlive every host.
   bool SwitchProxy(bool enabled, int32_t port);
+  // The system's own Windows PowerShell, by full path; empty when the
+  // system folder cannot be had.
+  std::wstring SystemPowerShell();
   // Copies the extracted xray.exe over the installed core.
   bool InstallDownloadedXray(const std::filesystem::path& folder);
 

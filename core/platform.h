@@ -112,10 +112,16 @@ class Platform {
 
   // CreateProcessW of `commandLine` with CREATE_NO_WINDOW only, no inherited
   // handles, the host's environment and current directory and a zeroed
-  // STARTUPINFOW; the thread handle is closed at once. Null when the process
-  // cannot be created.
+  // STARTUPINFOW; the thread handle is closed at once. `program`, when not
+  // empty, is the application name; otherwise the command line's first word
+  // is looked for by the platform's search. Null when the process cannot be
+  // created.
   virtual std::unique_ptr<Process> StartHiddenProcess(
-      const std::wstring& commandLine) = 0;
+      const std::wstring& program, const std::wstring& commandLine) = 0;
+
+  // GetSystemDirectoryW: the system folder, e.g. C:\Windows\system32, with
+  // no trailing separator; empty when it cannot be had.
+  virtual std::wstring SystemDirectory() = 0;
 
   // The running processes other than the host whose executable is
   // `imagePath`, full paths compared without regard to letter case, each

@@ -214,20 +214,30 @@ bool WindowsPlatform::ListeningTcpSockets(std::vector<TcpListener>* listeners) {
 uint64_t WindowsPlatform::TickCount() { return GetTickCount64(); }
 
 std::unique_ptr<Process> WindowsPlatform::StartHiddenProcess(
-    const std::wstring& commandLine) {
+    const std::wstring& program, const std::wstring& commandLine) {
   // CreateProcessW may write into the command line, so it gets a copy.
   std::wstring writable = commandLine;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION information = {};
-  if (!CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE,
-                      CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &information)) {
+  if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), &writable[0],
+                      nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &information)) {
     return nullptr;
   }
   win::UniqueProcessInformation owned(information);
   owned.thread.Reset();  // Only the process is ever waited for.
   return std::make_unique<WindowsProcess>(std::move(owned.process));
+}
+
+std::wstring WindowsPlatform::SystemDirectory() {
+  const UINT needed = GetSystemDirectoryW(nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring folder(needed, L'\0');
+  const UINT written = GetSystemDirectoryW(&folder[0], needed);
+  if (written == 0 || written >= needed) return {};
+  folder.resize(written);
+  return folder;
 }
 
 bool WindowsPlatform::ProcessesWithImage(

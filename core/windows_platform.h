@@ -25,7 +25,8 @@ class WindowsPlatform : public Platform {
   bool ListeningTcpSockets(std::vector<TcpListener>* listeners) override;
   uint64_t TickCount() override;
   std::unique_ptr<Process> StartHiddenProcess(
-      const std::wstring& commandLine) override;
+      const std::wstring& program, const std::wstring& commandLine) override;
+  std::wstring SystemDirectory() override;
   bool ProcessesWithImage(
       const std::wstring& imagePath,
       std::vector<std::unique_ptr<Process>>* found) override;

@@ -371,13 +371,27 @@ TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {
       EXPECT_EQ(calls.size(), 1u);
       continue;
     }
-    // The extraction's command line is checked where PowerShell reads it.
+    // Only the system's own PowerShell runs, never one the search would
+    // find first in the host's or the current folder. Its command line is
+    // checked where PowerShell reads it.
+    EXPECT_EQ(calls[1].rfind(L"StartHiddenProcess [C:\\Windows\\system32\\"
+                             L"WindowsPowerShell\\v1.0\\powershell.exe] "
+                             L"powershell.exe -NoProfile ",
+                             0),
+              0u)
+        << calls[1];
     EXPECT_TRUE(staleGone);
     EXPECT_EQ(FileText(core_ / "xray.zip"), "PK");
     EXPECT_EQ(calls[2], L"Wait 4294967295 #" +
                             std::to_wstring(platform_.processesStarted));
   }
   EXPECT_EQ(ReadXrayVersion(manager_.layout()), "نامشخص");
+  // Without the system folder there is no PowerShell to trust.
+  platform_.systemDirectory.clear();
+  const int started = platform_.processesStarted;
+  EXPECT_FALSE(manager_.DownloadXray(L"http://127.0.0.1/x.zip"));
+  EXPECT_EQ(manager_.log().LogSnapshot().back(), kExtractFailed);
+  EXPECT_EQ(platform_.processesStarted, started);
 }
 
 }  // namespace

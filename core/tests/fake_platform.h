@@ -24,7 +24,8 @@ class FakePlatform : public Platform {
 
   std::wstring moduleFileName = L"C:\\Apps\\Client\\client.exe";  // "": fails
   std::wstring shortName;  // ShortPathName's answer; "": none
-  std::wstring failing;    // opening the key or writing the value of this name
+  std::wstring systemDirectory = L"C:\\Windows\\system32";  // "": fails
+  std::wstring failing;  // opening the key or writing the value of this name
   // The user's registry: what was written reads back, by key and value. It
   // starts with the Internet Settings key, empty, as a fresh Wine prefix.
   struct Value {
@@ -109,14 +110,18 @@ class FakePlatform : public Platform {
     calls.push_back(L"TickCount");
     return tick;
   }
+  // "StartHiddenProcess [PROGRAM] COMMAND", the program only when given.
   std::unique_ptr<Process> StartHiddenProcess(
-      const std::wstring& commandLine) override {
-    calls.push_back(L"StartHiddenProcess " + commandLine);
+      const std::wstring& program, const std::wstring& commandLine) override {
+    calls.push_back(L"StartHiddenProcess " +
+                    (program.empty() ? L"" : L"[" + program + L"] ") +
+                    commandLine);
     if (startFails) return nullptr;
     if (onStart) onStart(commandLine);
     return std::make_unique<FakeProcess>(
         *this, L" #" + std::to_wstring(++processesStarted));
   }
+  std::wstring SystemDirectory() override { return systemDirectory; }
   bool ProcessesWithImage(
       const std::wstring& imagePath,
       std::vector<std::unique_ptr<Process>>* found) override {
