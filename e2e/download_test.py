@@ -28,7 +28,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "testing"))
 import hostkit  # noqa: E402
 import wine_suite  # noqa: E402
-from wine_suite import NULL, PROXY_OFF, PROXY_ON, STARTED, STOPPED, x  # noqa: E402
+from wine_suite import (NULL, PROXY_OFF, PROXY_ON, STARTED,  # noqa: E402
+                        STOPPED, x)
+from wine_suite import DOWNLOAD_FAILED as NOT_DOWNLOADED  # noqa: E402
 
 OPTIONS = WINE = STAGE = SERVER = None
 SKIPPED = 77
@@ -44,7 +46,6 @@ DOWNLOAD_FAILED = x("01 07 0f", b"download_failed", "07 0f",
 UPDATE_FAILED = x("01 07 0d", b"update_failed", "07 0d", b"update failed",
                   "00")
 INSTALLED = "دانلود و نصب Xray کامل شد"
-NOT_DOWNLOADED = "دانلود فایل Xray ناموفق بود"
 NOT_EXTRACTED = "استخراج فایل Xray ناموفق بود"
 NO_XRAY_EXE = "فایل xray.exe در بسته دانلودی یافت نشد"
 NOT_REPLACED = "جایگزینی Xray دانلودی ناموفق بود"
