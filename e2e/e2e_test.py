@@ -14,9 +14,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "testing"))
 import hostkit  # noqa: E402
 import wine_suite  # noqa: E402
-from wine_suite import (BUNDLED, DIED_AT_ONCE, DOWNLOAD_FAILED, INSTALLED,
-                        NULL, OVERRIDE, PROXY_OFF, PROXY_ON, START_FAILED,
-                        STARTED, TRUE, log_reply, x)
+from wine_suite import (BUNDLED, DIED_AT_ONCE, INSTALLED, NULL, OVERRIDE,
+                        PROXY_OFF, PROXY_ON, START_FAILED, STARTED, TRUE,
+                        log_reply, x)
 
 OPTIONS = WINE = STAGE = None
 DESKTOP = r"HKCU\Control Panel\Desktop"
@@ -37,9 +37,10 @@ def faults(host):
 
 
 def play_session(check, hosts):
-    """The channel's methods but stopXray, the shipped stand-in core dying at
-    once and outliving the window (a core's start, stop and service are the
-    real-core suite's), malformed messages, the window and what the engine
+    """The channel's methods but stopXray and the downloads, the shipped
+    stand-in core dying at once and outliving the window (a core's start,
+    stop and service are the real-core suite's, downloads the download
+    suite's), malformed messages, the window and what the engine
     saw of it, the session's end and closing."""
     folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "s")
     host = hostkit.Host(WINE, folder, ["a", "b c", "", "é-ا-😀"])
@@ -58,8 +59,7 @@ def play_session(check, hosts):
     client = "x".join(window[2].split()[3:5]) if len(window) > 2 else "?"
     # The start that fails ended no core, and nothing listens on 2080: the
     # proxy it leaves would be dead, so it goes off before the start's line.
-    lines = [INSTALLED, PROXY_ON, PROXY_OFF, DIED_AT_ONCE, DOWNLOAD_FAILED,
-             DOWNLOAD_FAILED]
+    lines = [INSTALLED, PROXY_ON, PROXY_OFF, DIED_AT_ONCE]
     # Nothing to compare the first sample with: both rates 0.0. Keys in
     # ascending order, doubles aligned to 8 from the reply's start.
     call("first sample", "getTrafficStats", None, x(
@@ -72,10 +72,6 @@ def play_session(check, hosts):
          {"enabled": True, "localPort": 2080}, NULL)
     call("no socks inbound", "startXray", {"config": '{"inbounds": []}'},
          START_FAILED)
-    call("no network", "downloadXray", None, x(
-        "01 07 0f", b"download_failed", "07 0f", b"download failed", "00"))
-    call("no network", "updateXray", None, x(
-        "01 07 0d", b"update_failed", "07 0d", b"update failed", "00"))
     call("the session's lines", "getLogs", None, log_reply(lines))
 
     # A message that is no call (its first value is not a string) gets the

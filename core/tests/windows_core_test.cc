@@ -1,9 +1,8 @@
 // The Windows side for real: the registry, the interface and listening
 // tables and the module name; the stand-in core started, found by its path and
-// stopped; downloads fetched with URLDownloadToFileW from a server on 127.0.0.1
-// and unpacked by the stand-in PowerShell found through PATH. The logic around
-// these calls is the fake platform's tests', restarts the real core's
-// end-to-end suite's.
+// stopped. The logic around these calls is the fake platform's tests', restarts
+// the real core's end-to-end suite's, downloads the download suite's (the real
+// address, over TLS, extracted by the system's PowerShell).
 
 #include <windows.h>
 // windows.h comes first: the other SDK headers build on it.
@@ -12,19 +11,16 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "core/core_manager.h"
 #include "core/proxy_check.h"
 #include "core/system_proxy.h"
-#include "core/tests/scratch_host.h"
 #include "core/traffic_stats.h"
 #include "core/windows_platform.h"
 #include "win/handles.h"
@@ -216,56 +212,13 @@ uint16_t PortOf(const win::UniqueSocket& socket) {
 // A port nothing listens on right now.
 uint16_t FreePort() { return PortOf(LoopbackSocket(0, true)); }
 
-// Serves the files of one folder over HTTP/1.0 on 127.0.0.1, one connection
-// at a time, until destroyed.
-class FileServer {
- public:
-  explicit FileServer(fs::path folder) : folder_(std::move(folder)) {}
-  ~FileServer() {
-    stopping_ = true;
-    LoopbackSocket(PortOf(listening_), false);  // Wakes the accept.
-    thread_.join();
-  }
-  std::wstring Url(const std::wstring& name) const {
-    return L"http://127.0.0.1:" + std::to_wstring(PortOf(listening_)) + L"/" +
-           name;
-  }
-
- private:
-  void Serve() {
-    for (win::UniqueSocket client; (client = win::UniqueSocket(accept(
-                                        listening_.Get(), nullptr, nullptr))) &&
-                                   !stopping_;) {
-      std::string request;
-      char buffer[1024];
-      for (int got;
-           request.find("\r\n\r\n") == std::string::npos &&
-           (got = recv(client.Get(), buffer, sizeof(buffer), 0)) > 0;) {
-        request.append(buffer, static_cast<size_t>(got));
-      }
-      const size_t start = request.find('/') + 1;
-      const std::string body = FileText(
-          folder_ / request.substr(start, request.find(' ', start) - start));
-      const std::string response =
-          "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-          "\r\n\r\n" + body;
-      send(client.Get(), response.data(), static_cast<int>(response.size()), 0);
-    }
-  }
-
-  const fs::path folder_;
-  win::UniqueSocket listening_ = LoopbackSocket(0, true);
-  std::atomic<bool> stopping_{false};
-  std::thread thread_{[this] { Serve(); }};
-};
-
 std::string SocksConfig(uint16_t port) {
   return "{\"inbounds\": [{\"port\": " + std::to_string(port) +
          ", \"protocol\": \"socks\"}]}";
 }
 
 // The Windows platform, but with the host's executable in a scratch folder
-// whose name PowerShell would misread unless its quotes are doubled.
+// whose name holds quotes, which the core's command line must carry intact.
 class ScratchHostPlatform : public WindowsPlatform {
  public:
   explicit ScratchHostPlatform(const fs::path& folder)
@@ -318,25 +271,13 @@ class WindowsCoreTest : public ScratchUserTest {
   CoreManager manager_{platform_};
 };
 
-TEST_F(WindowsCoreTest, CoreStopsAndIsReplacedByADownload) {
-  FileServer server(here_ / "archives");
-  const fs::path core = folder_ / "xray";
-  ASSERT_TRUE(manager_.CheckXrayInstalled());
-  fs::create_directories(core / "downloaded");
-  std::ofstream(core / "downloaded" / "stale.txt") << "from before";
-  EXPECT_FALSE(manager_.DownloadXray(server.Url(L"damaged.zip")));
-  EXPECT_FALSE(fs::exists(core / "downloaded" / "stale.txt"));
-
+TEST_F(WindowsCoreTest, CoreIsFoundByItsPathAndStopped) {
   const uint16_t port = FreePort();
   ASSERT_TRUE(manager_.StartXray(SocksConfig(port), true, port));
   EXPECT_EQ(RunningCores(), 1);
-  // Windows will not overwrite the program of a running process.
-  EXPECT_FALSE(manager_.DownloadXray(server.Url(L"core.zip")));
   manager_.StopXray();
   manager_.StopXray();
   EXPECT_EQ(RunningCores(), 0);
-  EXPECT_TRUE(manager_.DownloadXray(server.Url(L"core.zip")));
-  EXPECT_EQ(FileText(core / "xray.exe"), "the newest core");
 }
 
 }  // namespace
