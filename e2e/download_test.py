@@ -180,11 +180,17 @@ def logged(host):
 class DownloadTest(unittest.TestCase):
     def test_download_update_and_failures(self):
         """One host: the release downloaded and run, an update refused while
-        it runs, then each way a download fails, none touching the core."""
+        it runs, then each way a download fails, none touching the core. A
+        powershell.exe in the host's working directory and in its own folder
+        is never run: only the system's extracts."""
         # Quotes in the host's folder: PowerShell must get its paths intact.
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch,
                                     "dl O'Neil \u2019s")
         core = os.path.join(folder, "xray", "xray.exe")
+        planted = [os.getcwd(), folder]
+        for where in planted:
+            shutil.copyfile(OPTIONS.marking_powershell,
+                            os.path.join(where, "powershell.exe"))
         port = hostkit.free_port()
         real = read(OPTIONS.real_core)
 
@@ -245,30 +251,6 @@ class DownloadTest(unittest.TestCase):
             check("installed core after the failures", read(core) == real,
                   True)
             call("after the failures", "getXrayVersion", LATEST)
-
-        wine_suite.play_and_check(self, play)
-
-    def test_only_the_systems_powershell(self):
-        """A powershell.exe in the host's working directory and in its own
-        folder is never run: the system's extracts the download."""
-        folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "ps")
-        workdir = fresh_workdir("ps-workdir")
-        planted = [workdir, folder]
-        for where in planted:
-            shutil.copyfile(OPTIONS.marking_powershell,
-                            os.path.join(where, "powershell.exe"))
-        real = read(OPTIONS.real_core)
-        here = os.getcwd()
-        os.chdir(workdir)
-        self.addCleanup(os.chdir, here)
-
-        def play(check, hosts):
-            hosts.append(hostkit.Host(WINE, folder, timeout=180))
-            SERVER.serve(archive(real))
-            check("downloadXray", hosts[0].call("downloadXray"), NULL)
-            check("installed core is the archive's",
-                  read(os.path.join(folder, "xray", "xray.exe")) == real,
-                  True)
             check("marks left by a planted powershell.exe",
                   [where for where in planted
                    if os.path.exists(os.path.join(where, MARK))], [])

@@ -46,7 +46,8 @@ TcpListener V6(uint8_t last, uint16_t port) {
 
 // Only a proxy that is on, reads exactly as the host writes it and has no
 // listener that would serve 127.0.0.1 at its port is switched off; whatever
-// cannot be read is left as it is.
+// cannot be read is left as it is. The check alone never touches the RunOnce
+// value: a --check-proxy run may have been started from it.
 TEST(ProxyCheckTest, SwitchesOffOnlyTheHostsOwnProxyWhereNothingListens) {
   const std::vector<uint8_t> on = {1, 0, 0, 0}, off = {0, 0, 0, 0};
   const std::string own = "socks=127.0.0.1:2080";
@@ -87,6 +88,7 @@ TEST(ProxyCheckTest, SwitchesOffOnlyTheHostsOwnProxyWhereNothingListens) {
     auto& values = platform.registry[kSettings];
     if (!c.enable.empty()) values[L"ProxyEnable"] = {4, c.enable};
     if (!c.server.empty()) values[L"ProxyServer"] = {1, Sz(c.server)};
+    platform.registry[kRunOnce][L"ZorvaneProxyCheck"] = {1, Sz("\"z.exe\"")};
     platform.listeners = c.listeners;
     platform.readFails = c.readFails;
     platform.tableFails = c.tableFails;
@@ -108,8 +110,10 @@ TEST(ProxyCheckTest, SwitchesOffOnlyTheHostsOwnProxyWhereNothingListens) {
     for (const auto& [name, value] : before.at(kSettings)) {
       EXPECT_EQ(values[name].data, value.data);
     }
+    EXPECT_EQ(platform.registry[kRunOnce].size(), 1u);
     for (const std::wstring& call : platform.calls) {
       EXPECT_EQ(call.find(L"Process"), std::wstring::npos) << call;
+      EXPECT_EQ(call.find(L"RunOnce"), std::wstring::npos) << call;
     }
   }
 }
@@ -152,23 +156,6 @@ TEST(ProxyCheckTest, SignInCommandFitsWindowsLimitOrIsNotWritten) {
     EXPECT_EQ(platform.registry[kRunOnce][L"ZorvaneProxyCheck"].data, expected);
     DisarmSignInCheck(platform);
     EXPECT_THAT(platform.registry[kRunOnce], IsEmpty());
-  }
-}
-
-// What a --check-proxy run does: the check alone, never the RunOnce key,
-// since a program started from that key must not write to it.
-TEST(ProxyCheckTest, TheCheckNeverTouchesTheSignInValue) {
-  FakePlatform platform;
-  platform.registry[kSettings] = {
-      {L"ProxyEnable", {4, {1, 0, 0, 0}}},
-      {L"ProxyServer", {1, Sz("socks=127.0.0.1:2080")}}};
-  platform.registry[kRunOnce][L"ZorvaneProxyCheck"] = {1, Sz("\"z.exe\"")};
-  ActivityLog log;
-  EXPECT_TRUE(SwitchOffDeadProxy(platform, log));
-  EXPECT_EQ(platform.registry[kRunOnce].size(), 1u);
-  for (const std::wstring& call : platform.calls) {
-    EXPECT_EQ(call.find(L"RunOnce"), std::wstring::npos) << call;
-    EXPECT_EQ(call.find(L"ZorvaneProxyCheck"), std::wstring::npos) << call;
   }
 }
 

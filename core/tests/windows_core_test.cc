@@ -1,14 +1,14 @@
-// The Windows side for real: the registry, the interface and listening
-// tables and the module name; the stand-in core started, found by its path and
-// stopped. The logic around these calls is the fake platform's tests', restarts
-// the real core's end-to-end suite's, downloads the download suite's (the real
-// address, over TLS, extracted by the system's PowerShell).
+// The Windows side for real: the registry, the interface table and the module
+// name; the stand-in core started, found by its path and stopped. The logic
+// around these calls is the fake platform's tests', restarts the real core's
+// end-to-end suite's, downloads the download suite's (the real address, over
+// TLS, extracted by the system's PowerShell), the dead proxy's check the real
+// core's suite's and the package test's.
 
 #include <windows.h>
 // windows.h comes first: the other SDK headers build on it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "core/core_manager.h"
-#include "core/proxy_check.h"
 #include "core/system_proxy.h"
 #include "core/traffic_stats.h"
 #include "core/windows_platform.h"
@@ -96,42 +95,6 @@ TEST_F(ScratchUserTest, ProxyValuesAreWrittenOnlyIntoTheExistingKey) {
             MakeValue(REG_SZ, L"socks=127.0.0.1:10808", 44));
   EXPECT_EQ(Read(key.Get(), L"ProxyOverride"),
             MakeValue(REG_SZ, L"localhost;127.*;<local>", 48));
-
-  // The check reads the values back and finds a dual-stack listener on [::],
-  // which only the IPv6 table lists; with it gone the proxy goes off.
-  {
-    const win::WinsockSession winsock;
-    win::UniqueSocket listener(::socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP));
-    const DWORD dualStack = 0;
-    sockaddr_in6 any = {};
-    any.sin6_family = AF_INET6;
-    any.sin6_port = htons(10808);
-    ASSERT_EQ(setsockopt(listener.Get(), IPPROTO_IPV6, IPV6_V6ONLY,
-                         reinterpret_cast<const char*>(&dualStack),
-                         sizeof(dualStack)),
-              0);
-    if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&any), sizeof(any)) ||
-        ::listen(listener.Get(), 1)) {
-      GTEST_SKIP() << "[::]:10808 is taken";
-    }
-    EXPECT_FALSE(SwitchOffDeadProxy(platform, log));
-  }
-  EXPECT_TRUE(SwitchOffDeadProxy(platform, log));
-  const DWORD off = 0;
-  EXPECT_EQ(Read(key.Get(), L"ProxyEnable"), MakeValue(REG_DWORD, &off, 4));
-
-  // The sign-in command, in a RunOnce key made for it.
-  ArmSignInCheck(platform, L"C:\\Z\\z.exe");
-  win::UniqueHkey runOnce;
-  ASSERT_EQ(
-      RegOpenKeyExW(HKEY_CURRENT_USER,
-                    L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                    KEY_READ, runOnce.Put()),
-      ERROR_SUCCESS);
-  EXPECT_EQ(Read(runOnce.Get(), L"ZorvaneProxyCheck"),
-            MakeValue(REG_SZ, L"\"C:\\Z\\z.exe\" --check-proxy", 54));
-  DisarmSignInCheck(platform);
-  EXPECT_EQ(Read(runOnce.Get(), L"ZorvaneProxyCheck").second.size(), 0u);
 }
 
 // Wine reads the counters from Linux, whose own account is reachable as
