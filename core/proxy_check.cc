@@ -12,7 +12,6 @@ namespace {
 constexpr long kRead = 0;
 // What Windows runs of a RunOnce value.
 constexpr size_t kMaxRunOnceCommand = 260;
-constexpr wchar_t kOwnServerPrefix[] = L"socks=127.0.0.1:";
 
 // The value's bytes when it is there with `type`.
 std::optional<std::vector<uint8_t>> ReadValueOfType(Platform& platform,
@@ -28,21 +27,21 @@ std::optional<std::vector<uint8_t>> ReadValueOfType(Platform& platform,
   return data;
 }
 
-// N of "socks=127.0.0.1:N" as SetSystemProxy writes it: plain decimal, no
-// leading zero, within the local ports.
+// The port of a server text exactly as SetSystemProxy writes it for a local
+// port; none for any other text.
 std::optional<int32_t> PortOfOwnServer(const std::wstring& server) {
-  const std::wstring prefix = kOwnServerPrefix;
-  if (server.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-  const std::wstring digits = server.substr(prefix.size());
-  if (digits.empty() || digits.size() > 5 || digits[0] == L'0') {
+  const size_t colon = server.rfind(L':');
+  if (colon == std::wstring::npos || server.size() - colon > 6) {
     return std::nullopt;
   }
   int32_t port = 0;
-  for (const wchar_t digit : digits) {
-    if (digit < L'0' || digit > L'9') return std::nullopt;
-    port = port * 10 + (digit - L'0');
+  for (size_t i = colon + 1; i < server.size(); ++i) {
+    if (server[i] < L'0' || server[i] > L'9') return std::nullopt;
+    port = port * 10 + (server[i] - L'0');
   }
-  if (NormalizeLocalPort(port) != port) return std::nullopt;
+  if (NormalizeLocalPort(port) != port || ProxyServerText(port) != server) {
+    return std::nullopt;
+  }
   return port;
 }
 

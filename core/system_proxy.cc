@@ -18,14 +18,17 @@ long WriteProxyValues(RegistryKey& key, bool enabled, int32_t port) {
       key.SetValue(L"ProxyEnable", kRegDword, DwordData(enabled ? 1 : 0));
   if (!enabled || status != kWritten) return status;
   status =
-      key.SetValue(L"ProxyServer", kRegSz,
-                   StringData(L"socks=127.0.0.1:" + std::to_wstring(port)));
+      key.SetValue(L"ProxyServer", kRegSz, StringData(ProxyServerText(port)));
   if (status != kWritten) return status;
   return key.SetValue(L"ProxyOverride", kRegSz,
                       StringData(L"localhost;127.*;<local>"));
 }
 
 }  // namespace
+
+std::wstring ProxyServerText(int32_t port) {
+  return L"socks=127.0.0.1:" + std::to_wstring(port);
+}
 
 bool SetSystemProxy(Platform& platform, ActivityLog& log, bool enabled,
                     int32_t port) {

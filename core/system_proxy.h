@@ -5,6 +5,7 @@
 #define CORE_SYSTEM_PROXY_H_
 
 #include <cstdint>
+#include <string>
 
 #include "core/activity_log.h"
 #include "core/platform.h"
@@ -15,6 +16,10 @@ inline constexpr wchar_t kInternetSettingsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 inline constexpr uint32_t kInternetOptionSettingsChanged = 39;
 inline constexpr uint32_t kInternetOptionRefresh = 37;
+
+// "ProxyServer" as the host writes it: socks=127.0.0.1:`port`, the port in
+// plain decimal; never fails.
+std::wstring ProxyServerText(int32_t port);
 
 // Writes "ProxyEnable" and, when enabling, "ProxyServer" for 127.0.0.1:`port`
 // and "ProxyOverride"; then tells WinINet. Returns false when the key cannot

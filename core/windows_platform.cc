@@ -91,31 +91,45 @@ uint16_t HostPort(DWORD networkOrderPort) {
                                (networkOrderPort >> 8 & 0xFF));
 }
 
-bool ReadIpv4Listeners(std::vector<TcpListener>* listeners) {
+TcpListener ListenerOf(const MIB_TCPROW& row) {
+  TcpListener listener;
+  std::memcpy(listener.address.data(), &row.dwLocalAddr, 4);
+  listener.port = HostPort(row.dwLocalPort);
+  return listener;
+}
+
+TcpListener ListenerOf(const MIB_TCP6ROW& row) {
+  TcpListener listener;
+  listener.ipv6 = true;
+  std::memcpy(listener.address.data(), &row.LocalAddr, 16);
+  listener.port = HostPort(row.dwLocalPort);
+  return listener;
+}
+
+// Appends the listeners of `family`'s table; false when it cannot be read.
+template <typename Table>
+bool ReadListeners(ULONG family, std::vector<TcpListener>* listeners) {
   std::vector<uint8_t> buffer;
-  if (!ReadListenerTable<MIB_TCPTABLE>(AF_INET, &buffer)) return false;
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
-  for (size_t i = 0; i < RowsWithin<MIB_TCPTABLE>(buffer); ++i) {
-    TcpListener listener;
-    std::memcpy(listener.address.data(), &table->table[i].dwLocalAddr, 4);
-    listener.port = HostPort(table->table[i].dwLocalPort);
-    listeners->push_back(listener);
+  if (!ReadListenerTable<Table>(family, &buffer)) return false;
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  for (size_t i = 0; i < RowsWithin<Table>(buffer); ++i) {
+    listeners->push_back(ListenerOf(table->table[i]));
   }
   return true;
 }
 
-bool ReadIpv6Listeners(std::vector<TcpListener>* listeners) {
-  std::vector<uint8_t> buffer;
-  if (!ReadListenerTable<MIB_TCP6TABLE>(AF_INET6, &buffer)) return false;
-  const auto* table = reinterpret_cast<const MIB_TCP6TABLE*>(buffer.data());
-  for (size_t i = 0; i < RowsWithin<MIB_TCP6TABLE>(buffer); ++i) {
-    TcpListener listener;
-    listener.ipv6 = true;
-    std::memcpy(listener.address.data(), &table->table[i].LocalAddr, 16);
-    listener.port = HostPort(table->table[i].dwLocalPort);
-    listeners->push_back(listener);
-  }
-  return true;
+// The text a Windows call fills in, asked for twice: `call(buffer, size)`
+// answers the units it needs, NUL included, or those it wrote, without it;
+// empty when it fails or the text grew in between.
+template <typename Call>
+std::wstring TextOf(Call call) {
+  const DWORD needed = call(nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring text(needed, L'\0');
+  const DWORD written = call(&text[0], needed);
+  if (written == 0 || written >= needed) return {};
+  text.resize(written);
+  return text;
 }
 
 }  // namespace
@@ -206,7 +220,10 @@ uint32_t WindowsPlatform::ReadInterfaceTable(uint32_t size,
 
 bool WindowsPlatform::ListeningTcpSockets(std::vector<TcpListener>* listeners) {
   std::vector<TcpListener> found;
-  if (!ReadIpv4Listeners(&found) || !ReadIpv6Listeners(&found)) return false;
+  if (!ReadListeners<MIB_TCPTABLE>(AF_INET, &found) ||
+      !ReadListeners<MIB_TCP6TABLE>(AF_INET6, &found)) {
+    return false;
+  }
   listeners->insert(listeners->end(), found.begin(), found.end());
   return true;
 }
@@ -231,13 +248,9 @@ std::unique_ptr<Process> WindowsPlatform::StartHiddenProcess(
 }
 
 std::wstring WindowsPlatform::SystemDirectory() {
-  const UINT needed = GetSystemDirectoryW(nullptr, 0);
-  if (needed == 0) return {};
-  std::wstring folder(needed, L'\0');
-  const UINT written = GetSystemDirectoryW(&folder[0], needed);
-  if (written == 0 || written >= needed) return {};
-  folder.resize(written);
-  return folder;
+  return TextOf([](wchar_t* buffer, DWORD size) {
+    return static_cast<DWORD>(GetSystemDirectoryW(buffer, size));
+  });
 }
 
 bool WindowsPlatform::ProcessesWithImage(
@@ -264,13 +277,9 @@ long WindowsPlatform::DownloadToFile(const std::wstring& url,
 }
 
 std::wstring WindowsPlatform::ShortPathName(const std::wstring& path) {
-  const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
-  if (needed == 0) return {};
-  std::wstring shortPath(needed, L'\0');
-  const DWORD written = GetShortPathNameW(path.c_str(), &shortPath[0], needed);
-  if (written == 0 || written >= needed) return {};
-  shortPath.resize(written);
-  return shortPath;
+  return TextOf([&path](wchar_t* buffer, DWORD size) {
+    return GetShortPathNameW(path.c_str(), buffer, size);
+  });
 }
 
 bool WindowsPlatform::CopyOneFile(const std::wstring& from,

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/core_manager.h"
+#include "core/proxy_check.h"
 #include "core/system_proxy.h"
 #include "core/traffic_stats.h"
 #include "core/windows_platform.h"
@@ -150,6 +151,14 @@ TEST(WindowsPlatformTest, FolderIsFoundInFullFromALongPath) {
   EXPECT_EQ(layout.ExecutableDirectory(), program.parent_path());
   EXPECT_EQ(layout.CoreDirectory(), program.parent_path() / "xray");
   fs::remove(program.parent_path() / "xray");  // remove_all hangs here
+  // Too long for a RunOnce command: the sign-in check names the short form,
+  // which still starts this very program.
+  const std::wstring command = ProxyCheckCommand(platform, program.wstring());
+  EXPECT_LE(command.size(), 260u);
+  EXPECT_EQ(command, L"\"" + platform.ShortPathName(program.wstring()) +
+                         L"\" --check-proxy");
+  EXPECT_EQ(fs::equivalent(platform.ShortPathName(program.wstring()), program),
+            true);
 }
 
 win::UniqueSocket LoopbackSocket(uint16_t port, bool listen) {
