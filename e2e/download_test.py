@@ -165,13 +165,6 @@ def read(path):
         return None
 
 
-def fetch(port):
-    try:
-        return hostkit.fetch_through_socks(port, STAGE.page_server.port)
-    except OSError as error:
-        return type(error).__name__
-
-
 def logged(host):
     """The activity log's lines as the host hands them over."""
     return list(hostkit.driver.decode_envelope(host.call("getLogs"))[1])
@@ -211,10 +204,10 @@ class DownloadTest(unittest.TestCase):
             check("installed core is the archive's", read(core) == real, True)
             check("startXray, downloaded core",
                   host.call("startXray", hostkit.start_arguments(port)), NULL)
-            check("page through the downloaded core", fetch(port), OK)
+            check("page through the downloaded core", STAGE.fetch(port), OK)
             # Windows will not overwrite the program of a running process.
             call("core running", "updateXray", UPDATE_FAILED)
-            check("page after the refused update", fetch(port), OK)
+            check("page after the refused update", STAGE.fetch(port), OK)
             call("downloaded core", "stopXray", NULL)
             lines = [INSTALLED, PROXY_ON, STARTED, NOT_REPLACED, PROXY_OFF,
                      STOPPED]

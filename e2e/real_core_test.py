@@ -28,12 +28,7 @@ start = hostkit.start_arguments
 
 
 def fetch(port, host="127.0.0.1"):
-    """The page through the core's SOCKS5 port, or what went wrong."""
-    try:
-        return hostkit.fetch_through_socks(port, STAGE.page_server.port,
-                                           host=host)
-    except OSError as error:
-        return type(error).__name__
+    return STAGE.fetch(port, host)
 
 
 def refused(port):

@@ -55,6 +55,15 @@ class Stage:
             self.wine.switch_proxy_off()
         self.page_server = hostkit.PageServer(page) if page else None
 
+    def fetch(self, port, host="127.0.0.1"):
+        """The page server's page through the SOCKS5 service on
+        127.0.0.1:PORT, or the name of what went wrong."""
+        try:
+            return hostkit.fetch_through_socks(port, self.page_server.port,
+                                               host=host)
+        except OSError as error:
+            return type(error).__name__
+
     def stop(self):
         """Whatever a failed check left running in the prefix ends here."""
         if self.page_server:
