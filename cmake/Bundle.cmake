@@ -13,34 +13,44 @@ if(NOT TARGET zorvane)
   return()
 endif()
 
-set(data_dir ${ZV_BUNDLE_DIR}/data)
-set(core_dir ${data_dir}/flutter_assets/assets/xray/windows)
-set(copy ${CMAKE_COMMAND} -E copy_if_different)
-set(assemble
-  # The host makes its core folder "xray" beside itself when it runs: one
-  # left by an earlier run must not reach the users' folder.
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${ZV_BUNDLE_DIR}/xray
-  # Put there by earlier builds.
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${ZV_BUNDLE_DIR}/powershell.exe
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${core_dir}
-  COMMAND ${CMAKE_COMMAND} -E touch ${data_dir}/icudtl.dat ${data_dir}/app.so
-  # Copied only when changed: Wine refuses to overwrite a running program.
-  COMMAND ${copy} $<TARGET_FILE:zorvane> ${ZV_BUNDLE_DIR}/)
-set(parts zorvane)
-if(TARGET flutter_windows)
-  list(APPEND assemble
-       COMMAND ${copy} $<TARGET_FILE:flutter_windows> ${ZV_BUNDLE_DIR}/)
-  list(APPEND parts flutter_windows)
-endif()
-if(TARGET xray_standin)
-  list(APPEND assemble
-       COMMAND ${copy} $<TARGET_FILE:xray_standin> ${core_dir}/xray.exe)
-  list(APPEND parts xray_standin)
-endif()
+# zv_assemble_bundle(TARGET DIR HOST): the custom target TARGET assembles, at
+# DIR, the folder around the executable of the target HOST.
+function(zv_assemble_bundle target dir host)
+  set(data_dir ${dir}/data)
+  set(core_dir ${data_dir}/flutter_assets/assets/xray/windows)
+  set(copy ${CMAKE_COMMAND} -E copy_if_different)
+  set(assemble
+    # The host makes its core folder "xray" beside itself when it runs: one
+    # left by an earlier run must not reach the users' folder.
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir}/xray
+    # Put there by earlier builds.
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${dir}/powershell.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${core_dir}
+    COMMAND ${CMAKE_COMMAND} -E touch ${data_dir}/icudtl.dat ${data_dir}/app.so
+    # Copied only when changed: Wine refuses to overwrite a running program.
+    COMMAND ${copy} $<TARGET_FILE:${host}> ${dir}/zorvane.exe)
+  set(parts ${host})
+  if(TARGET flutter_windows)
+    list(APPEND assemble COMMAND ${copy} $<TARGET_FILE:flutter_windows> ${dir}/)
+    list(APPEND parts flutter_windows)
+  endif()
+  if(TARGET xray_standin)
+    list(APPEND assemble
+         COMMAND ${copy} $<TARGET_FILE:xray_standin> ${core_dir}/xray.exe)
+    list(APPEND parts xray_standin)
+  endif()
+  add_custom_target(${target} ALL ${assemble}
+                    COMMENT "Assembling the bundle in ${dir}")
+  add_dependencies(${target} ${parts})
+endfunction()
 
-add_custom_target(bundle ALL ${assemble}
-                  COMMENT "Assembling the bundle in ${ZV_BUNDLE_DIR}")
-add_dependencies(bundle ${parts})
+zv_assemble_bundle(bundle ${ZV_BUNDLE_DIR} zorvane)
+# What the Wine suites that run the host use: the same folder, with the host
+# whose Windows calls answer as Windows answers them. The packages are made
+# from the bundle above.
+if(TARGET zorvane_windows_rules)
+  zv_assemble_bundle(test_bundle ${ZV_TEST_BUNDLE_DIR} zorvane_windows_rules)
+endif()
 
 # The product never links a stand-in: walk zorvane's link libraries, direct
 # and inherited, and stop the configuration at a stand-in's target.

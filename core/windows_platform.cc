@@ -62,6 +62,8 @@ class WindowsProcess : public Process {
 
 // The listening rows of GetExtendedTcpTable for `family`, read into a
 // buffer as large as the table asks for (it may grow between the calls).
+// The OWNER_PID class: the BASIC ones exist for IPv4 only, and Windows
+// refuses them for IPv6.
 template <typename Table>
 bool ReadListenerTable(ULONG family, std::vector<uint8_t>* buffer) {
   DWORD size = 0;
@@ -71,7 +73,7 @@ bool ReadListenerTable(ULONG family, std::vector<uint8_t>* buffer) {
     buffer->assign(size > sizeof(Table) ? size : sizeof(Table), 0);
     size = static_cast<DWORD>(buffer->size());
     result = GetExtendedTcpTable(buffer->data(), &size, FALSE, family,
-                                 TCP_TABLE_BASIC_LISTENER, 0);
+                                 TCP_TABLE_OWNER_PID_LISTENER, 0);
   }
   return result == NO_ERROR;
 }
@@ -91,17 +93,17 @@ uint16_t HostPort(DWORD networkOrderPort) {
                                (networkOrderPort >> 8 & 0xFF));
 }
 
-TcpListener ListenerOf(const MIB_TCPROW& row) {
+TcpListener ListenerOf(const MIB_TCPROW_OWNER_PID& row) {
   TcpListener listener;
   std::memcpy(listener.address.data(), &row.dwLocalAddr, 4);
   listener.port = HostPort(row.dwLocalPort);
   return listener;
 }
 
-TcpListener ListenerOf(const MIB_TCP6ROW& row) {
+TcpListener ListenerOf(const MIB_TCP6ROW_OWNER_PID& row) {
   TcpListener listener;
   listener.ipv6 = true;
-  std::memcpy(listener.address.data(), &row.LocalAddr, 16);
+  std::memcpy(listener.address.data(), row.ucLocalAddr, 16);
   listener.port = HostPort(row.dwLocalPort);
   return listener;
 }
@@ -220,8 +222,8 @@ uint32_t WindowsPlatform::ReadInterfaceTable(uint32_t size,
 
 bool WindowsPlatform::ListeningTcpSockets(std::vector<TcpListener>* listeners) {
   std::vector<TcpListener> found;
-  if (!ReadListeners<MIB_TCPTABLE>(AF_INET, &found) ||
-      !ReadListeners<MIB_TCP6TABLE>(AF_INET6, &found)) {
+  if (!ReadListeners<MIB_TCPTABLE_OWNER_PID>(AF_INET, &found) ||
+      !ReadListeners<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, &found)) {
     return false;
   }
   listeners->insert(listeners->end(), found.begin(), found.end());
