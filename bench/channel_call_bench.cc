@@ -92,6 +92,13 @@ class BenchPlatform : public core::Platform {
       std::vector<std::unique_ptr<core::Process>>*) override {
     return false;
   }
+  uint32_t CurrentProcessId() override { return 1; }
+  bool ProcessIds(std::vector<uint32_t>*) override { return false; }
+  std::unique_ptr<core::NamedObject> CreateNamedMutex(
+      const std::wstring&) override {
+    return nullptr;
+  }
+  bool NamedMutexExists(const std::wstring&) override { return false; }
   void Sleep(uint32_t) override {}
   long DownloadToFile(const std::wstring&, const std::wstring&) override {
     return -1;

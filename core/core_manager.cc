@@ -4,6 +4,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/connection_wanted.h"
 #include "core/log_lines.h"
 #include "core/proxy_check.h"
 #include "core/system_proxy.h"
@@ -114,6 +115,9 @@ bool CoreManager::CheckXrayInstalled() {
 
 bool CoreManager::StartXray(const std::string& config, bool systemProxy,
                             int32_t localPort) {
+  // First: from here until the start fails or the core is stopped, no other
+  // process may take this connection's proxy or core for left behind.
+  if (!connectionWanted_) connectionWanted_ = HoldConnectionWanted(platform_);
   fs::path xrayExe, configFile;
   try {
     if (!PathExists(layout_.XrayExePath()) && !InstallShippedXray()) {
@@ -132,19 +136,19 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
   // Two cores would fight over the port, and the older one could never be
   // stopped again.
   const bool endedRecorded = EndRecordedCore();
-  const bool endedACore = EndLeftoverCores() || endedRecorded;
+  EndLeftoverCores();
   // No program name: the core's command line names it, quoted.
   process_.processHandle = platform_.StartHiddenProcess(
       L"", CoreCommandLine(xrayExe.wstring(), configFile.wstring()));
   if (!process_.processHandle) {
-    return FailStart(endedACore, kLogStartFailed);
+    return FailStart(endedRecorded, kLogStartFailed);
   }
   platform_.Sleep(kLivenessPauseMs);
   uint32_t exitCode = 0;
   if (!process_.processHandle->ExitCode(&exitCode) ||
       exitCode != Process::kStillActive) {
     process_.processHandle.reset();
-    return FailStart(endedACore, kLogStoppedRightAfterStart);
+    return FailStart(endedRecorded, kLogStoppedRightAfterStart);
   }
   process_.lastLocalPort = NormalizeLocalPort(localPort);
   SwitchProxy(systemProxy, process_.lastLocalPort);
@@ -152,13 +156,17 @@ bool CoreManager::StartXray(const std::string& config, bool systemProxy,
   return true;
 }
 
-bool CoreManager::FailStart(bool endedACore, const char* line) {
+bool CoreManager::FailStart(bool endedRecorded, const char* line) {
+  connectionWanted_.reset();
   // Left on, a proxy that pointed at the core just ended, or at one that
   // died before, would send the user's traffic to a port nobody serves. The
-  // listening table cannot tell when a core was ended here: another program
-  // may have taken its port since.
-  if (endedACore) {
-    SwitchProxy(false, process_.lastLocalPort);
+  // listening table cannot tell when this host's core was ended here:
+  // another program may have taken its port since. But only the proxy that
+  // pointed at that core is this host's to switch off.
+  if (endedRecorded) {
+    if (OwnProxyPort(platform_) == process_.lastLocalPort) {
+      SwitchProxy(false, process_.lastLocalPort);
+    }
   } else {
     SwitchOffDeadProxy();
   }
@@ -167,6 +175,7 @@ bool CoreManager::FailStart(bool endedACore, const char* line) {
 }
 
 void CoreManager::StopXray() {
+  connectionWanted_.reset();
   EndRecordedCore();
   EndLeftoverCores();
   SwitchProxy(false, process_.lastLocalPort);
@@ -180,10 +189,12 @@ bool CoreManager::EndRecordedCore() {
   return true;
 }
 
-bool CoreManager::EndLeftoverCores() {
+void CoreManager::EndLeftoverCores() {
   // Worked out without creating the core folder: a stop must not make one.
   const std::wstring folder = layout_.ExecutableDirectory().wstring();
-  if (folder.empty()) return false;
+  // Another copy of the host in this folder may be running its core for a
+  // connection its user wants.
+  if (folder.empty() || AnotherProcessWantsAConnection(platform_)) return;
   std::vector<std::unique_ptr<Process>> leftovers;
   // A list that cannot be read leaves nothing to end; a leftover core then
   // makes the start fail as it would have without this search.
@@ -192,7 +203,6 @@ bool CoreManager::EndLeftoverCores() {
   for (const std::unique_ptr<Process>& leftover : leftovers) {
     EndProcess(*leftover);
   }
-  return !leftovers.empty();
 }
 
 void CoreManager::EndProcess(Process& process) {
@@ -270,8 +280,13 @@ bool CoreManager::SwitchProxy(bool enabled, int32_t port) {
 }
 
 void CoreManager::OnSessionEnding() {
+  connectionWanted_.reset();
   if (!process_.processHandle) return;
-  SwitchProxy(false, process_.lastLocalPort);
+  // Only the host's own: the user may have pointed the system at another
+  // program's proxy since a start that left the proxy off.
+  if (const std::optional<int32_t> port = OwnProxyPort(platform_)) {
+    SwitchProxy(false, *port);
+  }
 }
 
 std::wstring CoreManager::SystemPowerShell() {

@@ -55,17 +55,21 @@ class CoreManager {
   // True when xray.exe is in the core folder, installing the shipped copy
   // when it is not; false also when the core folder cannot be made.
   bool CheckXrayInstalled();
-  // Writes config.json, starts the core hidden and, when it is still running
-  // 1200 ms later, switches the system proxy; true when it runs. A core
-  // started earlier, by this run of the host or by an earlier one from the
-  // same folder, is ended first, once the new configuration is written; a
-  // configuration that cannot be written fails the start and ends nothing.
-  // A start that ended a core and then fails switches the proxy off; one
-  // that ended none switches it off only when nothing serves it.
+  // Marks the connection as wanted, writes config.json, starts the core
+  // hidden and, when it is still running 1200 ms later, switches the system
+  // proxy; true when it runs. A core started earlier, by this run of the
+  // host or by an earlier one from the same folder, is ended first, once the
+  // new configuration is written, but one from the same folder only while
+  // no other process wants a connection; a configuration that cannot be
+  // written fails the start and ends nothing. A failed start drops the mark;
+  // if it ended this host's recorded core, it switches the proxy off only
+  // while it is exactly the one pointing at lastLocalPort, otherwise only
+  // when the dead-proxy check would.
   bool StartXray(const std::string& config, bool systemProxy,
                  int32_t localPort);
-  // Ends the recorded core and any other running from this host's core
-  // folder (waiting for each, bounded) and switches the system proxy off;
+  // Drops the connection's mark, ends the recorded core and, while no other
+  // process wants a connection, any other running from this host's core
+  // folder (waiting for each, bounded), and switches the system proxy off;
   // always logs.
   void StopXray();
   // Downloads the archive at `url`, unpacks it and puts its xray.exe in
@@ -78,9 +82,10 @@ class CoreManager {
   // port any more, leaving lastLocalPort, any other proxy and every process
   // as they are.
   void SwitchOffDeadProxy();
-  // The session is ending and takes the core with it: a proxy left pointing
-  // at it would cut the user off at the next sign-in, so it is switched off.
-  // Does nothing when no core is recorded.
+  // The session is ending and takes the core with it: a proxy of the host's
+  // own left pointing at it would cut the user off at the next sign-in, so
+  // it is switched off. Drops the connection's mark; touches no proxy when
+  // no core is recorded or the proxy is not the host's own.
   void OnSessionEnding();
 
   // Runs the program at the full path `program` with `commandLine`, hidden,
@@ -101,14 +106,14 @@ class CoreManager {
   // false when none was recorded.
   bool EndRecordedCore();
   // Ends the cores running from this host's core folder that it has no
-  // record of (left by an earlier run of the host); false when there were
-  // none, or the process list could not be read.
-  bool EndLeftoverCores();
+  // record of (left by an earlier run of the host); ends none when the
+  // process list cannot be read or another process wants a connection.
+  void EndLeftoverCores();
   // Terminates `process` and waits for it, at most 2 s.
   void EndProcess(Process& process);
-  // Switches the proxy off when `endedACore`, else when nothing serves it,
+  // Drops the connection's mark, switches the proxy off as StartXray says,
   // then logs `line`; false.
-  bool FailStart(bool endedACore, const char* line);
+  bool FailStart(bool endedRecorded, const char* line);
   // SetSystemProxy, keeping the sign-in check armed exactly while the proxy
   // is on: a proxy the host switched on may outlive every host.
   bool SwitchProxy(bool enabled, int32_t port);
@@ -123,6 +128,9 @@ class CoreManager {
   ActivityLog log_;
   CoreProcess process_;
   TrafficSample trafficSample_;
+  // Held from the start of "startXray" until it fails, "stopXray" or the
+  // session's end.
+  std::unique_ptr<NamedObject> connectionWanted_;
 };
 
 }  // namespace core

@@ -64,6 +64,13 @@ class Process {
   virtual bool Terminate(uint32_t exitCode) = 0;
 };
 
+// A named kernel object held open; destroying it closes the handle, and the
+// object goes with its last handle.
+class NamedObject {
+ public:
+  virtual ~NamedObject() = default;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -130,6 +137,23 @@ class Platform {
   virtual bool ProcessesWithImage(
       const std::wstring& imagePath,
       std::vector<std::unique_ptr<Process>>* found) = 0;
+
+  // GetCurrentProcessId.
+  virtual uint32_t CurrentProcessId() = 0;
+
+  // The ids of every running process, from a process snapshot: false when
+  // the snapshot cannot be taken, and then `ids` is untouched.
+  virtual bool ProcessIds(std::vector<uint32_t>* ids) = 0;
+
+  // CreateMutexExW of `name`, not owned, with SYNCHRONIZE access only: null
+  // when it cannot be had.
+  virtual std::unique_ptr<NamedObject> CreateNamedMutex(
+      const std::wstring& name) = 0;
+
+  // Whether a mutex of `name` exists: OpenMutexW with SYNCHRONIZE access
+  // succeeds, or is refused with ERROR_ACCESS_DENIED (one an elevated
+  // process made).
+  virtual bool NamedMutexExists(const std::wstring& name) = 0;
 
   // Sleep: blocks the calling thread.
   virtual void Sleep(uint32_t milliseconds) = 0;

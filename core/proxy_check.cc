@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/connection_wanted.h"
 #include "core/local_port.h"
 #include "core/registry_data.h"
 #include "core/system_proxy.h"
@@ -82,6 +83,9 @@ bool SwitchOffDeadProxy(Platform& platform, ActivityLog& log) {
   if (!port) return false;
   const std::optional<bool> served = IsProxyServed(platform, *port);
   if (!served || *served) return false;
+  // A host whose user wants a connection may show it as connected: its
+  // proxy is its own business, dead or not.
+  if (AnotherProcessWantsAConnection(platform)) return false;
   return SetSystemProxy(platform, log, false, *port);
 }
 

@@ -33,9 +33,10 @@ std::optional<int32_t> OwnProxyPort(Platform& platform);
 std::optional<bool> IsProxyServed(Platform& platform, int32_t port);
 
 // Switches the host's own proxy off, with SetSystemProxy's line, when
-// nothing listens on its port; true when it did. A live own proxy, another
-// program's, one that is off and one that cannot be read stay exactly as
-// they are, and no process is ever ended.
+// nothing listens on its port and no other process wants a connection; true
+// when it did. A live own proxy, another program's, one that is off, one
+// that cannot be read and any proxy while another process wants a
+// connection stay exactly as they are, and no process is ever ended.
 bool SwitchOffDeadProxy(Platform& platform, ActivityLog& log);
 
 // The sign-in command for `executable`: its quoted path, then

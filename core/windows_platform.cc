@@ -60,6 +60,15 @@ class WindowsProcess : public Process {
   win::UniqueKernelHandle handle_;
 };
 
+class WindowsNamedObject : public NamedObject {
+ public:
+  explicit WindowsNamedObject(win::UniqueKernelHandle handle)
+      : handle_(std::move(handle)) {}
+
+ private:
+  win::UniqueKernelHandle handle_;
+};
+
 // The listening rows of GetExtendedTcpTable for `family`, read into a
 // buffer as large as the table asks for (it may grow between the calls).
 // The OWNER_PID class: the BASIC ones exist for IPv4 only, and Windows
@@ -269,6 +278,30 @@ bool WindowsPlatform::ProcessesWithImage(
     found->push_back(std::make_unique<WindowsProcess>(std::move(handle)));
   }
   return true;
+}
+
+uint32_t WindowsPlatform::CurrentProcessId() { return GetCurrentProcessId(); }
+
+bool WindowsPlatform::ProcessIds(std::vector<uint32_t>* ids) {
+  std::vector<DWORD> found;
+  if (!win::SnapshotProcessIds(&found)) return false;
+  ids->insert(ids->end(), found.begin(), found.end());
+  return true;
+}
+
+std::unique_ptr<NamedObject> WindowsPlatform::CreateNamedMutex(
+    const std::wstring& name) {
+  win::UniqueKernelHandle mutex(
+      CreateMutexExW(nullptr, name.c_str(), 0, SYNCHRONIZE));
+  if (!mutex) return nullptr;
+  return std::make_unique<WindowsNamedObject>(std::move(mutex));
+}
+
+bool WindowsPlatform::NamedMutexExists(const std::wstring& name) {
+  win::UniqueKernelHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+  // An elevated host's mark may refuse a standard process: it is there all
+  // the same.
+  return mutex.Valid() || GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 void WindowsPlatform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }

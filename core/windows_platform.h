@@ -30,6 +30,11 @@ class WindowsPlatform : public Platform {
   bool ProcessesWithImage(
       const std::wstring& imagePath,
       std::vector<std::unique_ptr<Process>>* found) override;
+  uint32_t CurrentProcessId() override;
+  bool ProcessIds(std::vector<uint32_t>* ids) override;
+  std::unique_ptr<NamedObject> CreateNamedMutex(
+      const std::wstring& name) override;
+  bool NamedMutexExists(const std::wstring& name) override;
   void Sleep(uint32_t milliseconds) override;
   long DownloadToFile(const std::wstring& url,
                       const std::wstring& path) override;

@@ -134,9 +134,17 @@ def play_session(check, hosts):
     proxy("session ended", "0x0")
     call("after the session's end", "getLogs", None, log_reply(
         lines + [DIED_AT_ONCE, PROXY_ON, STARTED, PROXY_OFF]))
-    # A core still running when the window closes outlives the host.
-    check("exit code after closing", host.close(), 0)
+    # Restart Manager (an update, an install) asks the program to close, the
+    # session going on (ENDSESSION_CLOSEAPP): it closes as the user closes
+    # it. A core still running when the window closes outlives the host, and
+    # so does the proxy pointing at it.
+    call("on again", "setSystemProxy", {"enabled": True}, NULL)
+    check("close asked by Restart Manager", probe(
+        "send", "0x11", "0", "1", "send", "0x16", "1", "1"),
+          ["sent 0x11 result 1", "sent 0x16 result 0"])
+    check("exit code after closing", host.process.process.wait(5), 0)
     check("cores after closing", len(hostkit.core_processes(host.folder)), 1)
+    proxy("after closing", "0x1")
     check("faults, closing included", faults(host), [])
 
 

@@ -150,6 +150,14 @@ class RealCoreTest(unittest.TestCase):
         wine_suite.play_and_check(self, play)
 
 
+def sign_in(command=None):
+    """Runs COMMAND, by default the RunOnce value's, as sign-in would; its
+    exit code."""
+    command = command or WINE.sign_in_check()
+    program, _, argument = command[1:].partition('" ')
+    return WINE.run(program, argument).returncode
+
+
 def start_on_every_address(port):
     """startXray's arguments for a core listening on 0.0.0.0:PORT, which
     v2ray serves from one dual-stack socket on [::]."""
@@ -178,11 +186,6 @@ class DeadProxyTest(unittest.TestCase):
                 WINE.set_proxy(enable, server)
                 hosts.append(hostkit.Host(WINE, folder))
                 return hosts[-1]
-
-            def sign_in():
-                """Runs the RunOnce command as sign-in would."""
-                program, _, argument = WINE.sign_in_check()[1:].partition('" ')
-                return WINE.run(program, argument).returncode
 
             host = host_on(1, "socks=127.0.0.1:%d" % dead)
             check("a dead proxy at the start", proxy()[0], "0x0")
@@ -243,6 +246,58 @@ class DeadProxyTest(unittest.TestCase):
                 host.call("getLogs"), proxy()[:2]),
                 (log_reply([]), ("0x1", "http=10.1.2.3:3128")))
             check("fourth host closes", host.close(), 0)
+
+        wine_suite.play_and_check(self, play)
+
+
+class WantedConnectionTest(unittest.TestCase):
+    def test_another_hosts_connection_is_left_alone(self):
+        """Two hosts from one folder. While the first wants a connection,
+        the second's startXray and stopXray leave the first's core running;
+        once that core died, a host started meanwhile and the sign-in command
+        leave its dead proxy on, as the first still shows it connected.
+        After the first's stopXray, a dead proxy goes off as before."""
+        folder = copy_with_real_core("wanted")
+        first_port, second_port = hostkit.free_port(), hostkit.free_port()
+        own = "socks=127.0.0.1:%d" % first_port
+        proxy = WINE.proxy_settings
+
+        def play(check, hosts):
+            def host():
+                hosts.append(hostkit.Host(WINE, folder))
+                return hosts[-1]
+
+            first = host()
+            check("first connects", first.call(
+                "startXray", start(first_port)), NULL)
+            second = host()
+            check("second connects on another port", second.call(
+                "startXray", start(second_port)), NULL)
+            check("first's core after it", (cores(folder), fetch(first_port)),
+                  (2, OK))
+            check("second stops", second.call("stopXray"), NULL)
+            check("first's core after the stop", (
+                cores(folder), fetch(first_port)), (1, OK))
+            check("second closes", second.close(), 0)
+            # The stop switched the proxy off, as a stop does.
+            check("first's proxy on again", first.call(
+                "setSystemProxy", {"enabled": True, "localPort": first_port}),
+                NULL)
+            command = WINE.sign_in_check()
+            hostkit.kill_processes(hostkit.core_processes(folder))
+            check("first's core killed", cores(folder), 0)
+            third = host()
+            check("a host started meanwhile", (
+                third.call("getLogs"), proxy()[:2]),
+                (log_reply([]), ("0x1", own)))
+            check("its close", third.close(), 0)
+            check("sign-in meanwhile", (sign_in(command), proxy()[:2]),
+                  (0, ("0x1", own)))
+            check("first stops", first.call("stopXray"), NULL)
+            WINE.set_proxy(1, own)
+            check("sign-in after the first's stop", (
+                sign_in(command), proxy()[0]), (0, "0x0"))
+            check("first closes", first.close(), 0)
 
         wine_suite.play_and_check(self, play)
 

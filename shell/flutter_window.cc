@@ -70,9 +70,7 @@ void FlutterWindow::OnDestroy() {
 
 LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam,
                                      LPARAM lparam) {
-  // Before the embedder: whatever it does with the message, the session ends
-  // and the core with it, so the system proxy must not stay pointed at it.
-  if (message == WM_ENDSESSION && wparam != FALSE) manager.OnSessionEnding();
+  if (message == WM_ENDSESSION && wparam != FALSE) EndSession(window, lparam);
 
   if (viewController) {
     if (const auto result = viewController->HandleTopLevelWindowProc(
@@ -84,6 +82,19 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam,
     viewController->Engine()->ReloadSystemFonts();
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);
+}
+
+void FlutterWindow::EndSession(HWND window, LPARAM reasons) {
+  if (reasons & ENDSESSION_CLOSEAPP) {
+    // Restart Manager, for an update or an install: the session goes on, and
+    // the program must shut down. It closes as the user closes it, leaving
+    // the core and the proxy as any close leaves them.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return;
+  }
+  // Before the embedder: whatever it does with the message, the session ends
+  // and the core with it, so the system proxy must not stay pointed at it.
+  manager.OnSessionEnding();
 }
 
 }  // namespace shell

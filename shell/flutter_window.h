@@ -26,7 +26,8 @@ class FlutterWindow : public Win32Window {
 
  protected:
   // The embedder sees every message first and may answer it; when Windows
-  // ends the session, the core manager hears of it before anyone else.
+  // ends the session, the core manager hears of it before anyone else, and
+  // when Restart Manager asks the program to close, the window closes.
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam,
                         LPARAM lparam) override;
   // False, with the view controller's message on standard error, when the
@@ -36,6 +37,9 @@ class FlutterWindow : public Win32Window {
   void OnDestroy() override;
 
  private:
+  // WM_ENDSESSION with the session ending, for `reasons` (its lParam).
+  void EndSession(HWND window, LPARAM reasons);
+
   EngineProject project;
   std::unique_ptr<flutter::FlutterViewController> viewController;
   std::unique_ptr<flutter::MethodChannel> coreChannel;

@@ -30,25 +30,35 @@ bool SameImage(const std::wstring& left, const std::wstring& right) {
 
 }  // namespace
 
-bool OpenProcessesByImage(const std::wstring& imagePath, DWORD access,
-                          std::vector<UniqueKernelHandle>* found) {
+bool SnapshotProcessIds(std::vector<DWORD>* ids) {
   UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   if (!Process32FirstW(snapshot.Get(), &entry)) return false;
+  std::vector<DWORD> found;
+  do {
+    found.push_back(entry.th32ProcessID);
+  } while (Process32NextW(snapshot.Get(), &entry));
+  ids->insert(ids->end(), found.begin(), found.end());
+  return true;
+}
+
+bool OpenProcessesByImage(const std::wstring& imagePath, DWORD access,
+                          std::vector<UniqueKernelHandle>* found) {
+  std::vector<DWORD> ids;
+  if (!SnapshotProcessIds(&ids)) return false;
   const DWORD self = GetCurrentProcessId();
   std::vector<UniqueKernelHandle> matches;
-  do {
-    if (entry.th32ProcessID == self) continue;
+  for (const DWORD id : ids) {
+    if (id == self) continue;
     // A process we may not open is one we could not end either.
     UniqueKernelHandle process(
-        OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                    entry.th32ProcessID));
+        OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
     if (process && SameImage(ImageName(process.Get()), imagePath)) {
       matches.push_back(std::move(process));
     }
-  } while (Process32NextW(snapshot.Get(), &entry));
+  }
   for (UniqueKernelHandle& match : matches) found->push_back(std::move(match));
   return true;
 }

@@ -10,6 +10,10 @@
 
 namespace win {
 
+// The ids of every running process, from one snapshot; false when it cannot
+// be taken, and then `ids` is untouched.
+bool SnapshotProcessIds(std::vector<DWORD>* ids);
+
 // Every process other than the caller whose executable is `imagePath`, full
 // paths compared without regard to letter case, each opened with `access`;
 // false when the process list cannot be taken, and then `found` is untouched.

@@ -131,13 +131,7 @@ TEST_F(CoreManagerTest, FailedStartsThatEndNoCoreSwitchOffOnlyADeadProxy) {
       SCOPED_TRACE(std::string(c.name) + (live ? ", live" : ", dead"));
       FakePlatform platform;
       platform.moduleFileName = platform_.moduleFileName;
-      auto& settings = platform.registry.begin()->second;
-      settings[L"ProxyEnable"] = {4, {1, 0, 0, 0}};
-      settings[L"ProxyServer"] = {1, {}};
-      for (const char unit : std::string("socks=127.0.0.1:2080") + '\0') {
-        settings[L"ProxyServer"].data.insert(
-            settings[L"ProxyServer"].data.end(), {uint8_t(unit), 0});
-      }
+      platform.SetProxy(1, "socks=127.0.0.1:2080");
       if (live) platform.listeners = {{false, {127, 0, 0, 1}, 2080}};
       fs::remove_all(core_);
       fs::create_directories(core_);
@@ -151,9 +145,7 @@ TEST_F(CoreManagerTest, FailedStartsThatEndNoCoreSwitchOffOnlyADeadProxy) {
       EXPECT_THAT(manager.log().LogSnapshot(), ElementsAreArray(lines));
       EXPECT_EQ(manager.process().processHandle, nullptr);
       EXPECT_EQ(manager.process().lastLocalPort, 3000);
-      EXPECT_EQ(
-          settings[L"ProxyEnable"].data,
-          std::vector<uint8_t>({live ? uint8_t(1) : uint8_t(0), 0, 0, 0}));
+      EXPECT_EQ(platform.ProxyEnabled(), live ? 1 : 0);
     }
   }
 }
@@ -239,8 +231,8 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
       {"two left", 2, false, false, 259, endTwo, {kProxyOn, kStarted}},
       {"list unreadable", 2, true, false, 259, {}, {kProxyOn, kStarted}},
       {"ending fails", 1, false, true, 259, endOne, {kProxyOn, kStarted}},
-      // The proxy pointed at the core ended for this start.
-      {"dies at once", 1, false, false, 1, endOne, {kProxyOff, kDiedAtOnce}},
+      // Only a leftover was ended: the dead-proxy rule, with no proxy on.
+      {"dies at once", 1, false, false, 1, endOne, {kDiedAtOnce}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -256,7 +248,9 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
     EXPECT_EQ(FileText(core_ / "config.json"), "{\r\n}");
     const bool running = manager.process().processHandle != nullptr;
     EXPECT_EQ(manager.process().lastLocalPort, 10808);
-    Calls expected = {L"CopyOneFile xray.exe", ListCall()};
+    // The connection is marked wanted before anything else happens.
+    Calls expected = {L"CreateNamedMutex Local\\ZorvaneConnectionWanted-100",
+                      L"CopyOneFile xray.exe", ListCall()};
     expected.insert(expected.end(), c.ended.begin(), c.ended.end());
     // Only a core still running 1200 ms after its start counts as started.
     expected.insert(expected.end(),
@@ -277,6 +271,95 @@ TEST_F(CoreManagerTest, CoresOfAnEarlierHostAreEndedByStartAndStop) {
     lines.insert(lines.end(), c.startLines.begin(), c.startLines.end());
     lines.insert(lines.end(), {kProxyOff, kStopped});
     EXPECT_THAT(manager.log().LogSnapshot(), ElementsAreArray(lines));
+    fs::remove_all(core_);
+  }
+}
+
+// While another process wants a connection, its proxy and the cores in the
+// folder are its own: no check switches the proxy off, and neither a start
+// nor a stop ends a core this host did not record. This host's own mark,
+// held from its start until its stop, stops neither, and its recorded core
+// is always ended. Once the other lets go, the usual rules apply again.
+TEST_F(CoreManagerTest, AnotherProcesssWantedConnectionIsLeftAlone) {
+  const std::wstring mine = L"Local\\ZorvaneConnectionWanted-100";
+  const std::wstring other = L"Local\\ZorvaneConnectionWanted-200";
+  platform_.processIds = {4, 100, 200};
+  platform_.mutexes[other] = 1;
+  platform_.leftoverCores = 1;  // The other host's core, from this folder.
+  platform_.SetProxy(1, "socks=127.0.0.1:2080");  // Nothing serves it.
+  auto leftoversEnded = [&] {
+    return std::count(platform_.calls.begin(), platform_.calls.end(),
+                      L"Terminate 0 leftover1");
+  };
+  bool markedAtStart = false;
+  platform_.onStart = [&](const std::wstring&) {
+    markedAtStart = platform_.mutexes.count(mine) == 1;
+  };
+
+  manager_.SwitchOffDeadProxy();
+  platform_.startFails = true;
+  EXPECT_FALSE(manager_.StartXray("{}", true, 3000));
+  EXPECT_EQ(platform_.ProxyEnabled(), 1);
+  EXPECT_FALSE(platform_.mutexes.count(mine));
+  platform_.startFails = false;
+  ASSERT_TRUE(manager_.StartXray("{}", true, 3000));
+  EXPECT_TRUE(markedAtStart);
+  EXPECT_TRUE(platform_.mutexes.count(mine));
+  ASSERT_TRUE(manager_.StartXray("{}", true, 3000));  // A restart.
+  manager_.StopXray();
+  EXPECT_FALSE(platform_.mutexes.count(mine));
+  EXPECT_EQ(std::count(platform_.calls.begin(), platform_.calls.end(),
+                       L"Terminate 0 #1"),
+            1);
+  EXPECT_EQ(leftoversEnded(), 0);
+
+  platform_.mutexes.erase(other);
+  platform_.SetProxy(1, "socks=127.0.0.1:2080");
+  manager_.SwitchOffDeadProxy();
+  EXPECT_EQ(platform_.ProxyEnabled(), 0);
+  ASSERT_TRUE(manager_.StartXray("{}", true, 3000));
+  EXPECT_EQ(leftoversEnded(), 1);
+  EXPECT_THAT(
+      manager_.log().LogSnapshot(),
+      ElementsAreArray(std::vector<std::string>{
+          kInstalled, kStartFailed, kProxyOn, kStarted, kProxyOn, kStarted,
+          kProxyOff, kStopped, kProxyOff, kProxyOn, kStarted}));
+}
+
+// The session's end and a failed restart switch off only a proxy of the
+// host's own: the user may have switched on another program's since a start
+// that left the proxy off. A failed restart takes only the one pointing at
+// the core it ended.
+TEST_F(CoreManagerTest, SessionEndAndFailedRestartKeepAForeignProxy) {
+  const struct {
+    const char* name;
+    bool restart;
+    std::string server;
+    bool off;
+  } cases[] = {
+      {"session end, own", false, "socks=127.0.0.1:2080", true},
+      {"session end, own on another port", false, "socks=127.0.0.1:4000", true},
+      {"session end, another program's", false, "http=10.1.2.3:3128", false},
+      {"failed restart, own", true, "socks=127.0.0.1:2080", true},
+      {"failed restart, own on another port", true, "socks=127.0.0.1:4000",
+       false},
+      {"failed restart, another program's", true, "http=10.1.2.3:3128", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform platform;
+    platform.moduleFileName = platform_.moduleFileName;
+    CoreManager manager(platform);
+    ASSERT_TRUE(manager.StartXray("{}", false, 2080));
+    platform.SetProxy(1, c.server);
+    if (c.restart) {
+      platform.exitCode = 1;
+      EXPECT_FALSE(manager.StartXray("{}", true, 2080));
+    } else {
+      manager.OnSessionEnding();
+    }
+    EXPECT_EQ(platform.ProxyEnabled(), c.off ? 0 : 1);
+    EXPECT_TRUE(platform.mutexes.empty());
     fs::remove_all(core_);
   }
 }

@@ -53,8 +53,30 @@ class FakePlatform : public Platform {
   int leftoverCores = 0;
   bool listFails = false;
   bool endFails = false;
+  // Named mutexes, by name, with their open handles; this process's id and
+  // the snapshot's (none: it cannot be taken).
+  std::map<std::wstring, int> mutexes;
+  uint32_t processId = 100;
+  std::vector<uint32_t> processIds = {4, 100};
+  bool snapshotFails = false;
   long downloadResult = 0;  // The HRESULT; on success the file holds "PK".
   bool copyFails = false;
+
+  // The system proxy as a program sets it: "ProxyEnable" and "ProxyServer",
+  // ASCII text stored as REG_SZ bytes, UTF-16LE and a NUL.
+  void SetProxy(uint8_t enable, const std::string& server) {
+    auto& settings = registry.begin()->second;
+    settings[L"ProxyEnable"] = {4, {enable, 0, 0, 0}};
+    std::vector<uint8_t> text;
+    for (const char c : server + '\0') text.insert(text.end(), {uint8_t(c), 0});
+    settings[L"ProxyServer"] = {1, text};
+  }
+  // "ProxyEnable"'s first byte; -1 when it is absent.
+  int ProxyEnabled() const {
+    const auto& settings = registry.begin()->second;
+    const auto value = settings.find(L"ProxyEnable");
+    return value == settings.end() ? -1 : value->second.data.at(0);
+  }
 
   // A name that does not fit fills the buffer, as on Windows.
   uint32_t ModuleFileName(wchar_t* buffer, uint32_t size) override {
@@ -133,6 +155,21 @@ class FakePlatform : public Platform {
     }
     return true;
   }
+  uint32_t CurrentProcessId() override { return processId; }
+  bool ProcessIds(std::vector<uint32_t>* ids) override {
+    if (snapshotFails) return false;
+    *ids = processIds;
+    return true;
+  }
+  // "CreateNamedMutex NAME"; the mutex goes with its last handle.
+  std::unique_ptr<NamedObject> CreateNamedMutex(
+      const std::wstring& name) override {
+    calls.push_back(L"CreateNamedMutex " + name);
+    return std::make_unique<Mutex>(*this, name);
+  }
+  bool NamedMutexExists(const std::wstring& name) override {
+    return mutexes.count(name) != 0;
+  }
   void Sleep(uint32_t milliseconds) override {
     calls.push_back(L"Sleep " + std::to_wstring(milliseconds));
   }
@@ -188,6 +225,21 @@ class FakePlatform : public Platform {
     }
     FakePlatform& platform_;
     std::wstring name_;
+  };
+
+  class Mutex : public NamedObject {
+   public:
+    Mutex(FakePlatform& platform, std::wstring name)
+        : platform_(platform), name_(std::move(name)) {
+      ++platform_.mutexes[name_];
+    }
+    ~Mutex() override {
+      if (--platform_.mutexes[name_] == 0) platform_.mutexes.erase(name_);
+    }
+
+   private:
+    FakePlatform& platform_;
+    const std::wstring name_;
   };
 
   class Key : public RegistryKey {

@@ -45,18 +45,23 @@ TcpListener V6(uint8_t last, uint16_t port) {
 }
 
 // Only a proxy that is on, reads exactly as the host writes it and has no
-// listener that would serve 127.0.0.1 at its port is switched off; whatever
-// cannot be read is left as it is. The check alone never touches the RunOnce
+// listener that would serve 127.0.0.1 at its port is switched off, and only
+// while no other process wants a connection; whatever cannot be read is left
+// as it is. The check alone never touches the RunOnce
 // value: a --check-proxy run may have been started from it.
 TEST(ProxyCheckTest, SwitchesOffOnlyTheHostsOwnProxyWhereNothingListens) {
   const std::vector<uint8_t> on = {1, 0, 0, 0}, off = {0, 0, 0, 0};
   const std::string own = "socks=127.0.0.1:2080";
+  // Whose connection-wanted mark is there: none, this process's, another
+  // process's, or none can be known (no process list).
+  enum Marked { kNone, kOwn, kOther, kUnknown };
   const struct {
     const char* name;
     std::vector<uint8_t> enable;  // empty: absent
     std::string server;           // empty: absent
     std::vector<TcpListener> listeners;
     bool readFails, tableFails, switchedOff;
+    Marked marked = kNone;
   } cases[] = {
       {"off", off, own, {}, false, false, false},
       {"own and dead", on, own, {}, false, false, true},
@@ -81,6 +86,23 @@ TEST(ProxyCheckTest, SwitchesOffOnlyTheHostsOwnProxyWhereNothingListens) {
       {"ProxyEnable not a DWORD", {1, 0}, own, {}, false, false, false},
       {"a read fails", on, own, {}, true, false, false},
       {"the table cannot be read", on, own, {}, false, true, false},
+      {"own and dead, this process wants a connection",
+       on,
+       own,
+       {},
+       0,
+       0,
+       true,
+       kOwn},
+      {"own and dead, another process wants one",
+       on,
+       own,
+       {},
+       0,
+       0,
+       false,
+       kOther},
+      {"own and dead, no process list", on, own, {}, 0, 0, false, kUnknown},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -92,6 +114,14 @@ TEST(ProxyCheckTest, SwitchesOffOnlyTheHostsOwnProxyWhereNothingListens) {
     platform.listeners = c.listeners;
     platform.readFails = c.readFails;
     platform.tableFails = c.tableFails;
+    platform.processIds = {4, 100, 200};
+    if (c.marked == kOwn) {
+      platform.mutexes[L"Local\\ZorvaneConnectionWanted-100"] = 1;
+    }
+    if (c.marked == kOther) {
+      platform.mutexes[L"Local\\ZorvaneConnectionWanted-200"] = 1;
+    }
+    platform.snapshotFails = c.marked == kUnknown;
     const auto before = platform.registry;
     ActivityLog log;
 
