@@ -15,6 +15,10 @@ Unicode true
 Target amd64-unicode
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
+; A file that cannot be written (in use, denied) fails the installation, with
+; exit code 2 when silent, instead of leaving it incomplete under a reported
+; success.
+AllowSkipFiles off
 
 Name "Zorvane ${VERSION}"
 OutFile "${OUTFILE}"
@@ -41,18 +45,31 @@ UninstPage instfiles
 ; just ended here, or gone with an earlier session) would leave the user
 ; without internet: the installed host's own check switches it off, and
 ; leaves one that another copy's core still serves.
+
+; Runs the helper with ARGUMENTS, its exit code into $0. A helper that cannot
+; start at all (antivirus, policy) leaves $0 undefined and says nothing about
+; the installation's processes, so nothing may be changed then.
+!macro RUN_HELPER ARGUMENTS
+  ClearErrors
+  ExecWait '"$PLUGINSDIR\setup-helper.exe" ${ARGUMENTS}' $0
+  ${If} ${Errors}
+    MessageBox MB_ICONSTOP "Zorvane could not run its setup helper." /SD IDOK
+    Abort
+  ${EndIf}
+!macroend
+
 !macro DEFINE_STOP_INSTALLATION prefix
   Function ${prefix}StopInstallation
     InitPluginsDir
     File "/oname=$PLUGINSDIR\setup-helper.exe" "${HELPER}"
-    StrCpy $0 "not started"
-    ExecWait '"$PLUGINSDIR\setup-helper.exe" running "$INSTDIR\zorvane.exe"' $0
+    !insertmacro RUN_HELPER 'running "$INSTDIR\zorvane.exe"'
     ${If} $0 != 0
       MessageBox MB_ICONSTOP "Zorvane is running. Close its window, then try again." /SD IDOK
       Abort
     ${EndIf}
-    StrCpy $0 "not started"
-    ExecWait '"$PLUGINSDIR\setup-helper.exe" end-core "$INSTDIR\xray\xray.exe"' $0
+    ; 2: a core this user may not end (another user's, an elevated one), or
+    ; one that did not end in time.
+    !insertmacro RUN_HELPER 'end-core "$INSTDIR\xray\xray.exe"'
     ${If} $0 != 0
     ${AndIf} $0 != 1
       MessageBox MB_ICONSTOP "Zorvane's core (xray.exe) could not be ended. End it, then try again." /SD IDOK
@@ -72,6 +89,8 @@ Section
   !insertmacro RemoveBundleEntries
   SetOutPath "$INSTDIR"
   File /r "${STAGE}/*"
+  ; Not checked: a check that cannot run leaves the proxy as it was, which
+  ; the host's own check at its next start takes care of.
   ExecWait '${CHECK_PROXY}'
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\zorvane.exe"
@@ -87,12 +106,27 @@ Section
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; The sign-in check names the copy of the host that switched the proxy on,
+; by its long path or, when that would make the command too long for RunOnce,
+; by its short one. Another copy's check is that copy's to keep. Paths match
+; in any letter case (== ignores it), as Windows finds files. zorvane.exe is
+; its own short name, so the folder's short form is enough, and it is there
+; even when the program is not.
+Function un.DeleteOwnSignInCheck
+  ReadRegStr $0 HKCU "${RUN_ONCE_KEY}" "ZorvaneProxyCheck"
+  GetFullPathName /SHORT $1 "$INSTDIR"
+  ${If} $0 == '${CHECK_PROXY}'
+  ${OrIf} $0 == '"$1\zorvane.exe" --check-proxy'
+    DeleteRegValue HKCU "${RUN_ONCE_KEY}" "ZorvaneProxyCheck"
+  ${EndIf}
+FunctionEnd
+
 Section "Uninstall"
   SetShellVarContext current
   Call un.StopInstallation
   ; Run while the host is still there: once its files go, nothing could.
   ExecWait '${CHECK_PROXY}'
-  DeleteRegValue HKCU "${RUN_ONCE_KEY}" "ZorvaneProxyCheck"
+  Call un.DeleteOwnSignInCheck
   !insertmacro RemoveBundleEntries
   ; The core folder the host made: config.json, version.txt, downloads and
   ; the core itself.

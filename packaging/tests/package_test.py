@@ -2,9 +2,9 @@
 """The packages as a Windows user gets them, under Wine, in a prefix and on a
 display of the test's own: the installer installed silently, the installed
 host driven through a short session, reinstalled over a running core,
-uninstalled with the core running and the proxy on; the zip unpacked to a
-folder with spaces and quote characters and run the same way. Unknown
-options go to unittest."""
+uninstalled with the core running and the proxy on; installers that cannot
+finish; the zip unpacked to a folder with spaces and quote characters and
+run the same way. Unknown options go to unittest."""
 
 import getpass
 import os
@@ -32,6 +32,31 @@ UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorva
 PAGE = "served on 127.0.0.1, fetched through the installed core"
 
 
+class Place:
+    """An installation folder NAME under the user's Programs folder: FOLDER
+    as Linux sees it, WINDOWS as Windows programs do, HOST and CORE the
+    installed host and its core."""
+
+    def __init__(self, name):
+        user = getpass.getuser()
+        self.folder = os.path.join(OPTIONS.prefix, "drive_c", "users", user,
+                                   "AppData", "Local", "Programs", name)
+        self.windows = ("C:\\users\\%s\\AppData\\Local\\Programs\\%s"
+                        % (user, name))
+        self.host = self.windows + "\\zorvane.exe"
+        self.core = self.windows + "\\xray\\xray.exe"
+
+
+def shortcut():
+    return os.path.join(OPTIONS.prefix, "drive_c", "users", getpass.getuser(),
+                        "AppData", "Roaming", "Microsoft", "Windows",
+                        "Start Menu", "Programs", "Zorvane.lnk")
+
+
+def setup_path(out="out"):
+    return os.path.join(OPTIONS.scratch, out, SETUP)
+
+
 def files_under(folder):
     return sorted(os.path.relpath(os.path.join(parent, name), folder)
                   for parent, _, names in os.walk(folder) for name in names)
@@ -45,15 +70,38 @@ def write(path, data):
     pathlib.Path(path).write_bytes(data)
 
 
-def make_packages(out, *arguments):
+def contents(folder):
+    """{file relative to FOLDER: its bytes}, or None without the folder."""
+    if not os.path.isdir(folder):
+        return None
+    return {name: read(os.path.join(folder, name))
+            for name in files_under(folder)}
+
+
+def make_packages(out, *arguments, helper=None):
     return subprocess.run(
         [sys.executable, os.path.join(HERE, "..", "make_packages.py"),
-         "--bundle", OPTIONS.bundle, "--helper", OPTIONS.helper,
+         "--bundle", OPTIONS.bundle, "--helper", helper or OPTIONS.helper,
          "--icon", OPTIONS.icon, "--out", out, *arguments],
         stdin=subprocess.DEVNULL, capture_output=True)
 
 
+def set_sign_in_check(command):
+    """The RunOnce value as a host writes it while its proxy is on."""
+    run = WINE.run("reg", "add", hostkit.RUN_ONCE, "/v", "ZorvaneProxyCheck",
+                   "/t", "REG_SZ", "/d", command, "/f", timeout=120)
+    if run.returncode != 0:
+        raise RuntimeError("reg add ZorvaneProxyCheck failed")
+
+
 class PackageTest(unittest.TestCase):
+    def uninstall(self, place):
+        """Silent. The uninstaller goes on from a copy of itself, so its end
+        is the folder's."""
+        WINE.run(place.windows + "\\uninstall.exe", "/S")
+        self.assertTrue(hostkit.wait_until(
+            lambda: not os.path.exists(place.folder), timeout=120))
+
     def session(self, host, core):
         """The short session: the shipped core installed, started with the
         system proxy on a free port, a page fetched through it, the window
@@ -71,26 +119,74 @@ class PackageTest(unittest.TestCase):
         self.assertTrue(hostkit.processes_started_as(core))
         return port
 
-    def test_install_run_reinstall_uninstall(self):
-        user = getpass.getuser()
-        local = os.path.join(OPTIONS.prefix, "drive_c", "users", user,
-                             "AppData", "Local")
-        folder = os.path.join(local, "Programs", "Zorvane")
-        other = os.path.join(local, "Programs", "Other", "keep.txt")
-        shortcut = os.path.join(
-            OPTIONS.prefix, "drive_c", "users", user, "AppData", "Roaming",
-            "Microsoft", "Windows", "Start Menu", "Programs", "Zorvane.lnk")
-        installed = "C:\\users\\%s\\AppData\\Local\\Programs\\Zorvane" % user
-        host_exe = installed + "\\zorvane.exe"
-        core = installed + "\\xray\\xray.exe"
-        setup = os.path.join(OPTIONS.scratch, "out", SETUP)
+    def test_installers_that_cannot_finish(self):
+        """Installers that stop part way, then an uninstall that meets the
+        sign-in check naming the host by its short path; in a folder whose
+        name has a short form of its own (and no blank: the installer's
+        /D= takes no quotes)."""
+        place = Place("ZorvaneSecondCopy")
+        target = "/D=" + place.windows
+        # A helper that cannot start, as when antivirus or a policy blocks it.
+        helper = os.path.join(OPTIONS.scratch, "helper.txt")
+        write(helper, b"not a program\r\n")
+        made = make_packages(os.path.join(OPTIONS.scratch, "no-helper"),
+                             helper=helper)
+        self.assertEqual(made.returncode, 0, made.stderr)
 
-        def uninstall():
-            """Silent. The uninstaller goes on from a copy of itself, so
-            its end is the folder's."""
-            WINE.run(installed + "\\uninstall.exe", "/S")
-            self.assertTrue(hostkit.wait_until(
-                lambda: not os.path.exists(folder), timeout=120))
+        def refused_unchanged():
+            def state():
+                return (contents(place.folder),
+                        WINE.registry_values(UNINSTALL_KEY),
+                        os.path.exists(shortcut()))
+            before = state()
+            self.assertEqual(WINE.run(setup_path("no-helper"), "/S",
+                                      target).returncode, 2)
+            self.assertEqual(state(), before)
+
+        # Such an installer stops before it changes anything: where nothing
+        # is installed (no folder, Uninstall entry or shortcut comes), and
+        # over an installation.
+        self.assertIsNone(contents(place.folder))
+        refused_unchanged()
+        self.assertEqual(WINE.run(setup_path(), "/S", target).returncode, 0)
+        refused_unchanged()
+        short = WINE.run("cmd", "/c", "for %I in (" + place.host
+                         + ") do @echo %~sI").stdout.decode().strip()
+        self.assertNotEqual(short.lower(), place.host.lower())
+
+        # A file in use that the installer does not end (the shipped core,
+        # run by hand) cannot be replaced: the installation fails.
+        shipped = (place.windows
+                   + "\\data\\flutter_assets\\assets\\xray\\windows\\xray.exe")
+        port = hostkit.free_port()
+        config = os.path.join(OPTIONS.scratch, "config.json")
+        write(config, hostkit.core_config(port).encode())
+        running = subprocess.Popen(
+            WINE.command(shipped, "run", "-c", hostkit.windows_path(config)),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+
+        def end_shipped():
+            hostkit.kill_processes(hostkit.processes_started_as(shipped))
+            running.wait(30)
+
+        self.addCleanup(end_shipped)
+        self.assertTrue(hostkit.wait_until(
+            lambda: not hostkit.port_is_free(port), timeout=60))
+        self.assertEqual(WINE.run(setup_path(), "/S", target).returncode, 2)
+        end_shipped()
+
+        # The sign-in check that names this installation's host by its short
+        # path goes with it.
+        set_sign_in_check('"%s" --check-proxy' % short)
+        self.uninstall(place)
+        self.assertIsNone(WINE.sign_in_check())
+
+    def test_install_run_reinstall_uninstall(self):
+        place = Place("Zorvane")  # where the installer installs by default
+        other = os.path.join(os.path.dirname(place.folder), "Other",
+                             "keep.txt")
+        setup = setup_path()
 
         os.makedirs(os.path.dirname(other), exist_ok=True)
         write(other, b"another program's file")
@@ -102,70 +198,75 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x0", "socks=127.0.0.1:%d" % dead))
-        self.assertEqual(files_under(folder), INSTALLED_FILES)
+        self.assertEqual(files_under(place.folder), INSTALLED_FILES)
         # The shortcut's link information holds the target's path as ANSI.
-        self.assertIn(host_exe.encode("ascii") + b"\0", read(shortcut))
+        self.assertIn(place.host.encode("ascii") + b"\0", read(shortcut()))
         entry = WINE.registry_values(UNINSTALL_KEY)
         self.assertEqual(
             [entry.get(name, (None, None))[1] for name in [
                 "DisplayName", "DisplayVersion", "Publisher", "DisplayIcon",
                 "UninstallString"]],
-            ["Zorvane", "2.0.0+2", "Zorvane", host_exe + ",0",
-             '"%s\\uninstall.exe"' % installed])
+            ["Zorvane", "2.0.0+2", "Zorvane", place.host + ",0",
+             '"%s\\uninstall.exe"' % place.windows])
         self.assertEqual(entry["EstimatedSize"][0], "REG_DWORD")
 
         # The installed host's session, started as the shortcut starts it, so
         # that the paths its core and the uninstaller see are its own.
-        self.session(hostkit.Host(WINE, OPTIONS.scratch, program=host_exe),
-                     core)
+        self.session(hostkit.Host(WINE, OPTIONS.scratch, program=place.host),
+                     place.core)
 
         # Reinstall over the running core: it is ended and the files are
         # replaced; a proxy that another program set is left alone.
-        write(os.path.join(folder, "data", "stale.bin"), b"an earlier one's")
-        write(os.path.join(folder, "zorvane.exe"), b"damaged")
+        write(os.path.join(place.folder, "data", "stale.bin"),
+              b"an earlier one's")
+        write(os.path.join(place.folder, "zorvane.exe"), b"damaged")
         WINE.set_proxy(1, "http=10.1.2.3:3128")
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
-        self.assertFalse(hostkit.processes_started_as(core))
+        self.assertFalse(hostkit.processes_started_as(place.core))
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x1", "http=10.1.2.3:3128"))
-        files = files_under(folder)
+        files = files_under(place.folder)
         self.assertEqual([name for name in files if name[:5] != "xray/"],
                          INSTALLED_FILES)
         self.assertIn("xray/config.json", files)  # the user's core stays
-        self.assertEqual(read(os.path.join(folder, "zorvane.exe")),
+        self.assertEqual(read(os.path.join(place.folder, "zorvane.exe")),
                          read(os.path.join(OPTIONS.bundle, "zorvane.exe")))
 
         # The new files work; while their window is open an installer
         # refuses.
-        host = hostkit.Host(WINE, OPTIONS.scratch, program=host_exe)
+        host = hostkit.Host(WINE, OPTIONS.scratch, program=place.host)
         self.assertEqual(WINE.run(setup, "/S").returncode, 2)  # aborted
-        port = self.session(host, core)
+        port = self.session(host, place.core)
 
         # The core is gone with the session, as at a sign-out, leaving the
         # proxy on and the sign-in check armed. A silent uninstall switches
         # the dead proxy off and takes the check away.
-        hostkit.kill_processes(hostkit.processes_started_as(core))
+        hostkit.kill_processes(hostkit.processes_started_as(place.core))
         self.assertEqual(WINE.sign_in_check(),
-                         '"%s" --check-proxy' % host_exe)
-        uninstall()
+                         '"%s" --check-proxy' % place.host)
+        self.uninstall(place)
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x0", "socks=127.0.0.1:%d" % port))
         self.assertIsNone(WINE.sign_in_check())
-        self.assertFalse(os.path.exists(shortcut))
+        self.assertFalse(os.path.exists(shortcut()))
         self.assertEqual(WINE.registry_values(UNINSTALL_KEY), {})
         self.assertEqual(read(other), b"another program's file")
 
         # Installed again and uninstalled while the proxy is the live one of
-        # another copy's core: it stays on.
+        # another copy's core: it stays on, and so does the sign-in check
+        # that copy's host wrote.
         self.assertEqual(WINE.run(setup, "/S").returncode, 0)
         copy = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch, "copy")
         host = hostkit.Host(WINE, copy)
         self.addCleanup(host.kill)
         served = self.session(host, hostkit.windows_path(
             os.path.join(copy, "xray", "xray.exe")))
-        uninstall()
+        self.uninstall(place)
         self.assertEqual(WINE.proxy_settings()[:2],
                          ("0x1", "socks=127.0.0.1:%d" % served))
+        self.assertEqual(WINE.sign_in_check(), '"%s" --check-proxy'
+                         % hostkit.windows_path(os.path.join(copy,
+                                                             "zorvane.exe")))
         self.assertEqual(
             hostkit.fetch_through_socks(served, STAGE.page_server.port),
             ("HTTP/1.0 200 OK", PAGE))
