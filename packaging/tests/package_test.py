@@ -4,7 +4,7 @@ display of the test's own: the installer installed silently, the installed
 host driven through a short session, reinstalled over a running core,
 uninstalled with the core running and the proxy on; installers that cannot
 finish; the zip unpacked to a folder with spaces and quote characters and
-run the same way. Unknown options go to unittest."""
+run the same way, its connection left to it by an installer. Unknown options go to unittest."""
 
 import getpass
 import os
@@ -102,10 +102,11 @@ class PackageTest(unittest.TestCase):
         self.assertTrue(hostkit.wait_until(
             lambda: not os.path.exists(place.folder), timeout=120))
 
-    def session(self, host, core):
+    def session(self, host, core, close=True):
         """The short session: the shipped core installed, started with the
         system proxy on a free port, a page fetched through it, the window
-        closed; the core, CORE, keeps running. The port."""
+        closed unless not to CLOSE; the core, CORE, keeps running. The
+        port."""
         port = hostkit.free_port()
         self.assertEqual(host.call("checkXrayInstalled"), b"\x00\x01")
         self.assertEqual(host.call("startXray", hostkit.start_arguments(port)),
@@ -115,7 +116,8 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(
             hostkit.fetch_through_socks(port, STAGE.page_server.port),
             ("HTTP/1.0 200 OK", PAGE))
-        self.assertEqual(host.close(), 0)
+        if close:
+            self.assertEqual(host.close(), 0)
         self.assertTrue(hostkit.processes_started_as(core))
         return port
 
@@ -300,8 +302,21 @@ class PackageTest(unittest.TestCase):
         folder = os.path.join(target, "Zorvane")
         host = hostkit.Host(WINE, folder)
         self.addCleanup(host.kill)
-        self.session(host, hostkit.windows_path(
-            os.path.join(folder, "xray", "xray.exe")))
+        core = hostkit.windows_path(os.path.join(folder, "xray", "xray.exe"))
+        port = self.session(host, core, close=False)
+
+        # Its core dies while its user still wants the connection, which its
+        # window still shows: an installer's check leaves the dead proxy to
+        # that host.
+        hostkit.kill_processes(hostkit.processes_started_as(core))
+        place = Place("ZorvaneBesideTheZip")
+        self.assertEqual(WINE.run(setup_path(), "/S",
+                                  "/D=" + place.windows).returncode, 0)
+        self.assertEqual(WINE.proxy_settings()[:2],
+                         ("0x1", "socks=127.0.0.1:%d" % port))
+        self.assertEqual(host.call("stopXray"), b"\x00\x00")
+        self.assertEqual(host.close(), 0)
+        self.uninstall(place)
 
 
 def setUpModule():
