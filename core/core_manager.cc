@@ -19,9 +19,10 @@ constexpr uint32_t kLivenessPauseMs = 1200;
 // How long an ended core may take to let go of its port and its file.
 constexpr uint32_t kExitWaitMs = 2000;
 
+// -LiteralPath: -Path would read [ and ] in the archive's path as a pattern.
 constexpr wchar_t kPowerShellPrefix[] =
     L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
-    L"\"Expand-Archive -Path '";
+    L"\"Expand-Archive -LiteralPath '";
 
 // PowerShell ends a single-quoted string at any of these; doubled, each
 // stands for itself.
@@ -38,6 +39,19 @@ std::wstring PowerShellLiteral(const std::wstring& text) {
     if (IsPowerShellSingleQuote(c)) quoted += c;
   }
   return quoted;
+}
+
+// Expand-Archive tests an existing destination as a wildcard pattern, where
+// a backtick escapes [, ] and itself, single quotes or not; escaped, the
+// path names only itself.
+std::wstring WildcardEscaped(const std::wstring& path) {
+  std::wstring escaped;
+  escaped.reserve(path.size() + 2);
+  for (wchar_t c : path) {
+    if (c == L'[' || c == L']' || c == L'`') escaped += L'`';
+    escaped += c;
+  }
+  return escaped;
 }
 
 // The bytes Windows' text mode stores: each line feed as carriage return
@@ -70,7 +84,8 @@ std::wstring CoreCommandLine(const std::wstring& xrayExe,
 std::wstring ExtractionCommandLine(const std::wstring& archive,
                                    const std::wstring& folder) {
   return kPowerShellPrefix + PowerShellLiteral(archive) +
-         L"' -DestinationPath '" + PowerShellLiteral(folder) + L"' -Force\"";
+         L"' -DestinationPath '" + PowerShellLiteral(WildcardEscaped(folder)) +
+         L"' -Force\"";
 }
 
 CoreManager::CoreManager(Platform& platform)

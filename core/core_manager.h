@@ -27,7 +27,8 @@ std::wstring CoreCommandLine(const std::wstring& xrayExe,
 
 // The PowerShell Expand-Archive call that unpacks `archive` into `folder`.
 // Each quote character PowerShell accepts as a single quote is doubled, so
-// that any path stays one literal.
+// that any path stays one literal, and `folder`'s [, ] and backticks are
+// escaped with a backtick, so that its wildcard reading names only itself.
 std::wstring ExtractionCommandLine(const std::wstring& archive,
                                    const std::wstring& folder);
 

@@ -49,11 +49,15 @@ TEST(CommandLineTest, ArchivePathsAreQuotedAsPowerShellReadsThem) {
   const struct {
     std::wstring archive, folder, command;
   } cases[] = {
-      // Every quote PowerShell ends a literal at is doubled.
-      {L"C:\\O'Neil\\x.zip", L"C:\\\u2018a\u2019\u201A\u201B",
+      // Every quote PowerShell ends a literal at is doubled. The archive is
+      // read literally; the destination, read as a pattern, has its [, ]
+      // and ` escaped.
+      {L"C:\\O'Neil [x] `y\\x.zip", L"C:\\\u2018a\u2019\u201A\u201B [b] `c",
        L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
-       L"\"Expand-Archive -Path 'C:\\O''Neil\\x.zip' -DestinationPath "
-       L"'C:\\\u2018\u2018a\u2019\u2019\u201A\u201A\u201B\u201B' -Force\""},
+       L"\"Expand-Archive -LiteralPath 'C:\\O''Neil [x] `y\\x.zip' "
+       L"-DestinationPath "
+       L"'C:\\\u2018\u2018a\u2019\u2019\u201A\u201A\u201B\u201B `[b`] ``c' "
+       L"-Force\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ExtractionCommandLine(c.archive, c.folder), c.command);
