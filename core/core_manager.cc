@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 constexpr uint32_t kLivenessPauseMs = 1200;
 // How long an ended core may take to let go of its port and its file.
 constexpr uint32_t kExitWaitMs = 2000;
+// Far beyond any real extraction; a PowerShell still running then is stuck,
+// and would otherwise hold the platform thread, and the window, for good.
+constexpr uint32_t kExtractionWaitMs = 600000;
 
 // -LiteralPath: -Path would read [ and ] in the archive's path as a pattern.
 constexpr wchar_t kPowerShellPrefix[] =
@@ -303,7 +306,12 @@ bool CoreManager::RunProcessAndWait(const std::wstring& program,
   const std::unique_ptr<Process> process =
       platform_.StartHiddenProcess(program, commandLine);
   if (!process) return false;
-  process->Wait(Process::kInfinite);
+  if (!process->Wait(kExtractionWaitMs)) {
+    // Left running, it could still write into the folder that the next
+    // download empties and fills again.
+    EndProcess(*process);
+    return false;
+  }
   uint32_t exitCode = 1;
   if (!process->ExitCode(&exitCode)) exitCode = 1;
   return exitCode == 0;

@@ -86,7 +86,8 @@ class CoreManager {
 
   // Runs the program at the full path `program` with `commandLine`, hidden,
   // and waits for it: true only when it started and exited with code 0;
-  // false at once when `program` is empty.
+  // false at once when `program` is empty, and false when it still runs
+  // after 10 minutes, once it has been terminated and waited for (2 s).
   bool RunProcessAndWait(const std::wstring& program,
                          const std::wstring& commandLine);
 
