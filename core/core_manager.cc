@@ -19,10 +19,14 @@ namespace fs = std::filesystem;
 constexpr uint32_t kLivenessPauseMs = 1200;
 // How long an ended core may take to let go of its port and its file.
 constexpr uint32_t kExitWaitMs = 2000;
+// Far beyond any real extraction; a PowerShell still running then is stuck,
+// and would otherwise hold the platform thread, and the window, for good.
+constexpr uint32_t kExtractionWaitMs = 600000;
 
+// -LiteralPath: -Path would read [ and ] in the archive's path as a pattern.
 constexpr wchar_t kPowerShellPrefix[] =
     L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
-    L"\"Expand-Archive -Path '";
+    L"\"Expand-Archive -LiteralPath '";
 
 // PowerShell ends a single-quoted string at any of these; doubled, each
 // stands for itself.
@@ -39,6 +43,19 @@ std::wstring PowerShellLiteral(const std::wstring& text) {
     if (IsPowerShellSingleQuote(c)) quoted += c;
   }
   return quoted;
+}
+
+// Expand-Archive tests an existing destination as a wildcard pattern, where
+// a backtick escapes [, ] and itself, single quotes or not; escaped, the
+// path names only itself.
+std::wstring WildcardEscaped(const std::wstring& path) {
+  std::wstring escaped;
+  escaped.reserve(path.size() + 2);
+  for (wchar_t c : path) {
+    if (c == L'[' || c == L']' || c == L'`') escaped += L'`';
+    escaped += c;
+  }
+  return escaped;
 }
 
 // The bytes Windows' text mode stores: each line feed as carriage return
@@ -71,7 +88,8 @@ std::wstring CoreCommandLine(const std::wstring& xrayExe,
 std::wstring ExtractionCommandLine(const std::wstring& archive,
                                    const std::wstring& folder) {
   return kPowerShellPrefix + PowerShellLiteral(archive) +
-         L"' -DestinationPath '" + PowerShellLiteral(folder) + L"' -Force\"";
+         L"' -DestinationPath '" + PowerShellLiteral(WildcardEscaped(folder)) +
+         L"' -Force\"";
 }
 
 CoreManager::CoreManager(Platform& platform)
@@ -303,7 +321,12 @@ bool CoreManager::RunProcessAndWait(const std::wstring& program,
   const std::unique_ptr<Process> process =
       platform_.StartHiddenProcess(program, commandLine);
   if (!process) return false;
-  process->Wait(Process::kInfinite);
+  if (!process->Wait(kExtractionWaitMs)) {
+    // Left running, it could still write into the folder that the next
+    // download empties and fills again.
+    EndProcess(*process);
+    return false;
+  }
   uint32_t exitCode = 1;
   if (!process->ExitCode(&exitCode)) exitCode = 1;
   return exitCode == 0;

@@ -27,7 +27,8 @@ std::wstring CoreCommandLine(const std::wstring& xrayExe,
 
 // The PowerShell Expand-Archive call that unpacks `archive` into `folder`.
 // Each quote character PowerShell accepts as a single quote is doubled, so
-// that any path stays one literal.
+// that any path stays one literal, and `folder`'s [, ] and backticks are
+// escaped with a backtick, so that its wildcard reading names only itself.
 std::wstring ExtractionCommandLine(const std::wstring& archive,
                                    const std::wstring& folder);
 
@@ -90,7 +91,8 @@ class CoreManager {
 
   // Runs the program at the full path `program` with `commandLine`, hidden,
   // and waits for it: true only when it started and exited with code 0;
-  // false at once when `program` is empty.
+  // false at once when `program` is empty, and false when it still runs
+  // after 10 minutes, once it has been terminated and waited for (2 s).
   bool RunProcessAndWait(const std::wstring& program,
                          const std::wstring& commandLine);
 

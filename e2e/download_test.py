@@ -176,9 +176,10 @@ class DownloadTest(unittest.TestCase):
         it runs, then each way a download fails, none touching the core. A
         powershell.exe in the host's working directory and in its own folder
         is never run: only the system's extracts."""
-        # Quotes in the host's folder: PowerShell must get its paths intact.
+        # Quotes, brackets and a backtick in the host's folder: PowerShell
+        # must get its paths intact, and read none of them as a pattern.
         folder = hostkit.fresh_copy(OPTIONS.bundle, OPTIONS.scratch,
-                                    "dl O'Neil \u2019s")
+                                    "dl O'Neil \u2019s `x [portable]")
         core = os.path.join(folder, "xray", "xray.exe")
         planted = [os.getcwd(), folder]
         for where in planted:

@@ -49,11 +49,15 @@ TEST(CommandLineTest, ArchivePathsAreQuotedAsPowerShellReadsThem) {
   const struct {
     std::wstring archive, folder, command;
   } cases[] = {
-      // Every quote PowerShell ends a literal at is doubled.
-      {L"C:\\O'Neil\\x.zip", L"C:\\\u2018a\u2019\u201A\u201B",
+      // Every quote PowerShell ends a literal at is doubled. The archive is
+      // read literally; the destination, read as a pattern, has its [, ]
+      // and ` escaped.
+      {L"C:\\O'Neil [x] `y\\x.zip", L"C:\\\u2018a\u2019\u201A\u201B [b] `c",
        L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
-       L"\"Expand-Archive -Path 'C:\\O''Neil\\x.zip' -DestinationPath "
-       L"'C:\\\u2018\u2018a\u2019\u2019\u201A\u201A\u201B\u201B' -Force\""},
+       L"\"Expand-Archive -LiteralPath 'C:\\O''Neil [x] `y\\x.zip' "
+       L"-DestinationPath "
+       L"'C:\\\u2018\u2018a\u2019\u2019\u201A\u201A\u201B\u201B `[b`] ``c' "
+       L"-Force\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ExtractionCommandLine(c.archive, c.folder), c.command);
@@ -416,16 +420,18 @@ TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {
   const struct {
     long download;
     uint32_t extractionExit;
+    bool extractionHangs;     // Never ends, nor lets itself be ended.
     const char* extractedAs;  // Where the extraction puts the new core.
     bool copyFails;
     std::string line;
     const char* installed;
   } cases[] = {
-      {-2146697211, 0, "xray.exe", false, kDownloadFailed, "old"},
-      {0, 1, "xray.exe", false, kExtractFailed, "old"},
-      {1, 0, "bin/xray.exe", false, kNoXrayExe, "old"},
-      {0, 0, "xray.exe", true, kReplaceFailed, "old"},
-      {0, 0, "xray.exe", false, kDone, "new"},
+      {-2146697211, 0, false, "xray.exe", false, kDownloadFailed, "old"},
+      {0, 1, false, "xray.exe", false, kExtractFailed, "old"},
+      {0, 0, true, "xray.exe", false, kExtractFailed, "old"},
+      {1, 0, false, "bin/xray.exe", false, kNoXrayExe, "old"},
+      {0, 0, false, "xray.exe", true, kReplaceFailed, "old"},
+      {0, 0, false, "xray.exe", false, kDone, "new"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -435,6 +441,7 @@ TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {
     platform_.calls.clear();
     platform_.downloadResult = c.download;
     platform_.exitCode = c.extractionExit;
+    platform_.endFails = c.extractionHangs;
     platform_.copyFails = c.copyFails;
     bool staleGone = false;
     platform_.onStart = [&](const std::wstring&) {
@@ -465,8 +472,16 @@ TEST_F(CoreManagerTest, DownloadReportsEachOutcomeOnce) {
         << calls[1];
     EXPECT_TRUE(staleGone);
     EXPECT_EQ(FileText(core_ / "xray.zip"), "PK");
-    EXPECT_EQ(calls[2], L"Wait 4294967295 #" +
-                            std::to_wstring(platform_.processesStarted));
+    // Waited for at most 10 minutes; one still running then is ended and
+    // waited for 2 s more.
+    const std::wstring process =
+        L" #" + std::to_wstring(platform_.processesStarted);
+    EXPECT_EQ(calls[2], L"Wait 600000" + process);
+    EXPECT_EQ(calls[3].rfind(L"Terminate ", 0) == 0, c.extractionHangs);
+    if (c.extractionHangs) {
+      EXPECT_EQ(calls[3].substr(calls[3].size() - process.size()), process);
+      EXPECT_EQ(calls[4], L"Wait 2000" + process);
+    }
   }
   EXPECT_EQ(ReadXrayVersion(manager_.layout()), "نامشخص");
   // Without the system folder there is no PowerShell to trust.

@@ -48,14 +48,19 @@ class Reader {
   // PowerShell matches switches, cmdlet and parameter names.
   bool Word(const std::wstring& word) {
     if (!SkipBlanks()) return Fail("expected a blank before " + Ascii(word));
-    const size_t start = position;
-    for (const wchar_t expected : word) {
-      if (AtEnd() || AsciiLower(text[position]) != AsciiLower(expected)) {
-        position = start;
-        return Fail("expected " + Ascii(word));
-      }
-      ++position;
-    }
+    if (!Matches(word)) return Fail("expected " + Ascii(word));
+    position += word.size();
+    return true;
+  }
+
+  // Word for either of two words; `first` tells which one it was.
+  bool EitherWord(const std::wstring& one, const std::wstring& other,
+                  bool* first) {
+    const std::string words = Ascii(one) + " or " + Ascii(other);
+    if (!SkipBlanks()) return Fail("expected a blank before " + words);
+    *first = Matches(one);
+    if (!*first && !Matches(other)) return Fail("expected " + words);
+    position += (*first ? one : other).size();
     return true;
   }
 
@@ -100,6 +105,14 @@ class Reader {
  private:
   bool AtEnd() const { return position >= text.size(); }
 
+  bool Matches(const std::wstring& word) const {
+    if (text.size() - position < word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+      if (AsciiLower(text[position + i]) != AsciiLower(word[i])) return false;
+    }
+    return true;
+  }
+
   bool SkipBlanks() {
     const size_t start = position;
     while (!AtEnd() && IsBlank(text[position])) ++position;
@@ -121,14 +134,45 @@ class Reader {
   std::string error;
 };
 
+bool IsWildcard(wchar_t c) {
+  return c == L'*' || c == L'?' || c == L'[' || c == L']';
+}
+
+// The path a wildcard pattern names when each of its wildcard characters is
+// escaped by a backtick, as is each backtick; false for any other pattern,
+// which a real PowerShell would match against other names, or (for a lone
+// backtick) read as another path than the one meant.
+bool EscapedPatternPath(const std::wstring& pattern, std::wstring* path) {
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    wchar_t c = pattern[i];
+    if (IsWildcard(c)) return false;
+    if (c == L'`') {
+      if (++i == pattern.size()) return false;
+      c = pattern[i];
+      if (!IsWildcard(c) && c != L'`') return false;
+    }
+    path->push_back(c);
+  }
+  return true;
+}
+
 // What Expand-Archive itself refuses before touching the file system.
-std::string CheckArchivePath(const std::wstring& archive) {
-  // -Path, unlike -LiteralPath, is a wildcard pattern: a real PowerShell
-  // would look for other files than the one named, so we refuse instead.
-  if (archive.find_first_of(L"*?[]") != std::wstring::npos) {
+// -Path and -DestinationPath are wildcard patterns: a real PowerShell would
+// look for other files or folders than the ones named, so we refuse instead.
+std::string CheckPaths(bool literal_archive, ExtractionCommand* command) {
+  const std::wstring& archive = command->archive;
+  if (!literal_archive &&
+      archive.find_first_of(L"*?[]") != std::wstring::npos) {
     return "the archive path holds wildcard characters, which -Path would "
            "read as a pattern";
   }
+  std::wstring destination;
+  if (!EscapedPatternPath(command->destination, &destination)) {
+    return "the destination path holds a wildcard character or a backtick "
+           "not escaped by a backtick, which -DestinationPath would read as "
+           "a pattern";
+  }
+  command->destination = destination;
   if (!EndsWithZip(archive)) {
     return "the archive's extension is not .zip, the only format "
            "Expand-Archive supports";
@@ -142,16 +186,18 @@ ExtractionCommand ParseExtractionCommand(const std::wstring& command_line) {
   ExtractionCommand command;
   Reader reader(command_line);
   reader.SkipProgramName();
+  bool literal_archive = false;
   const bool understood =
       reader.Word(L"-NoProfile") && reader.Word(L"-ExecutionPolicy") &&
       reader.Word(L"Bypass") && reader.Word(L"-Command") &&
-      reader.Word(L"\"Expand-Archive") && reader.Word(L"-Path") &&
+      reader.Word(L"\"Expand-Archive") &&
+      reader.EitherWord(L"-LiteralPath", L"-Path", &literal_archive) &&
       reader.QuotedPath("archive path", &command.archive) &&
       reader.Word(L"-DestinationPath") &&
       reader.QuotedPath("destination path", &command.destination) &&
       reader.Word(L"-Force\"") && reader.End();
   const std::string error =
-      understood ? CheckArchivePath(command.archive) : reader.Error();
+      understood ? CheckPaths(literal_archive, &command) : reader.Error();
   if (!error.empty()) return ExtractionCommand{{}, {}, error};
   return command;
 }

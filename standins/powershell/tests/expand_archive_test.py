@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """expand_archive_test.py WINE_RUN PREFIX POWERSHELL_EXE SCRATCH [unittest
 options]: the stand-in under Wine where the core manager's tests do not reach:
-every kind of single quote in the paths, every kind of entry, -Force over what
-is there, damaged and unsafe archives refused."""
+every kind of single quote and wildcard character in the paths, every kind of
+entry, -Force over what is there, damaged and unsafe archives refused."""
 
 import os
 import pathlib
@@ -16,13 +16,19 @@ STORED, DEFLATED = zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED
 QUOTES = "'\u2018\u2019\u201a\u201b"  # PowerShell reads each as '
 
 
-def run(archive, destination, doubled=True):
-    """Extracts with the host's command line, every quote in the paths
-    doubled (or not): the exit code and the standard error."""
-    command = "Expand-Archive -Path '%s' -DestinationPath '%s' -Force" % tuple(
-        "".join(c * 2 if doubled and c in QUOTES else c
-                for c in "Z:" + str(path).replace("/", "\\"))
-        for path in (archive, destination))
+def run(archive, destination, doubled=True, escaped=True,
+        archive_as="-LiteralPath"):
+    """Extracts with the host's command line, the archive after ARCHIVE_AS,
+    every quote in the paths doubled and the destination's [, ] and `
+    escaped by a backtick (or not): the exit code and the standard error."""
+    def quoted(path, escape):
+        text = "Z:" + str(path).replace("/", "\\")
+        if escape:
+            text = "".join("`" + c if c in "[]`" else c for c in text)
+        return "".join(c * 2 if doubled and c in QUOTES else c for c in text)
+
+    command = "Expand-Archive %s '%s' -DestinationPath '%s' -Force" % (
+        archive_as, quoted(archive, False), quoted(destination, escaped))
     result = subprocess.run(  # Wine reads arguments by the locale
         sys.argv[1:4] + ["-NoProfile", "-ExecutionPolicy", "Bypass",
                          "-Command", command],
@@ -46,7 +52,7 @@ class ExpandArchiveTest(unittest.TestCase):
 
     def test_extracts_over_what_is_there_by_quoted_paths(self):
         core = b"MZ" + os.urandom(150000) + b"x" * 200000  # inflated in rounds
-        here = self.scratch / "it's \u2018a\u2019\u201ab\u201b '' $(a) `x"
+        here = self.scratch / "it's \u2018a\u2019\u201ab\u201b '' $(a) `x [y]"
         write_zip(here / "older.zip", [
             ("geoip.dat", b"older and longer" * 99, DEFLATED),
             ("bin/keep.txt", b"K", STORED)])
@@ -62,8 +68,11 @@ class ExpandArchiveTest(unittest.TestCase):
             for p in destination.rglob("*")}, {
             "xray.exe": core, "geoip.dat": b"G", "empty": None, "bin": None,
             "bin/keep.txt": b"K", "bin/sub": None, "bin/sub/xray.exe": b""})
-        self.assertEqual(  # the quotes not doubled
-            run(here / "newer.zip", destination, False)[0], 2)
+        for refused in [dict(doubled=False), dict(escaped=False),
+                        dict(archive_as="-Path")]:  # [y] a pattern
+            with self.subTest(**refused):
+                self.assertEqual(
+                    run(here / "newer.zip", destination, **refused)[0], 2)
 
     def test_damaged_or_unsafe_archives_fail(self):
         text = b"the same line again and again\n" * 2000

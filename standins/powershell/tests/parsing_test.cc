@@ -13,22 +13,40 @@ namespace {
 
 TEST(ParsingTest, CommandLineGivesThePathsOrWhereAndWhyItStopped) {
   const std::wstring head =
-      L"p -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Path ";
-  const std::wstring tail = L" -DestinationPath 'D:\\it''s' -Force\"";
+      L"p -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive ";
+  const std::wstring path = head + L"-Path ", literal = head + L"-LiteralPath ";
+  const std::wstring tail = L" -DestinationPath 'D:\\it''s `[1`] ``' -Force\"";
+  const std::wstring to = L"D:\\it's [1] `";
+  const std::string wildcards =
+      "the destination path holds a wildcard character or a backtick not "
+      "escaped by a backtick, which -DestinationPath would read as a pattern";
   const struct {
-    std::wstring line, archive;
+    std::wstring line, archive, destination;
     std::string error;
   } cases[] = {
       // Any of the five opens or closes; two in a row are one, the second.
-      {head + L"\u2018\u2019'b\u201A\u201B.ZIP'" + tail, L"'b\u201B.ZIP", ""},
-      {head + L"'C:\\it's\\x.zip'" + tail, L"",
+      {path + L"\u2018\u2019'b\u201A\u201B.ZIP'" + tail, L"'b\u201B.ZIP", to,
+       ""},
+      // -LiteralPath takes the archive's path as it is written.
+      {literal + L"'C:\\[a] `b.zip'" + tail, L"C:\\[a] `b.zip", to, ""},
+      {head + L"-LiteralPat 'C:\\x.zip'" + tail, L"", L"",
+       "expected -LiteralPath or -Path at character 63"},
+      {path + L"'C:\\it's\\x.zip'" + tail, L"", L"",
        "expected a blank before -DestinationPath at character 76"},
-      {head + L"'C:\\x.zip' -DestinationPath 'C:\\d'\"", L"",
+      {path + L"'C:\\x.zip' -DestinationPath 'C:\\d'\"", L"", L"",
        "expected a blank before -Force\" at character 103"},
-      {head + L"'C:\\[ab]\\x.zip'" + tail, L"",
+      {path + L"'C:\\[ab]\\x.zip'" + tail, L"", L"",
        "the archive path holds wildcard characters, which -Path would read "
        "as a pattern"},
-      {head + L"'C:\\x.tar'" + tail, L"",
+      // The destination is a pattern: a bracket or a backtick, trailing or
+      // before a letter, not escaped by one is refused.
+      {literal + L"'C:\\x.zip' -DestinationPath 'D:\\[1]' -Force\"", L"", L"",
+       wildcards},
+      {literal + L"'C:\\x.zip' -DestinationPath 'D:\\``a`' -Force\"", L"", L"",
+       wildcards},
+      {literal + L"'C:\\x.zip' -DestinationPath 'D:\\`a' -Force\"", L"", L"",
+       wildcards},
+      {literal + L"'C:\\x.tar'" + tail, L"", L"",
        "the archive's extension is not .zip, the only format Expand-Archive "
        "supports"},
   };
@@ -36,7 +54,7 @@ TEST(ParsingTest, CommandLineGivesThePathsOrWhereAndWhyItStopped) {
     const ExtractionCommand command = ParseExtractionCommand(c.line);
     EXPECT_EQ(command.error, c.error);
     EXPECT_EQ(command.archive, c.archive);
-    EXPECT_EQ(command.destination, c.error.empty() ? L"D:\\it's" : L"");
+    EXPECT_EQ(command.destination, c.destination);
   }
 }
 
