@@ -50,13 +50,12 @@ class RegistryKey {
 class Process {
  public:
   static constexpr uint32_t kStillActive = 259;
-  static constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
   virtual ~Process() = default;
   // GetExitCodeProcess: false when the query fails; kStillActive while the
   // process runs.
   virtual bool ExitCode(uint32_t* code) = 0;
-  // WaitForSingleObject for up to `milliseconds` (kInfinite: no limit): true
+  // WaitForSingleObject for up to `milliseconds`: true
   // when the process has ended.
   virtual bool Wait(uint32_t milliseconds) = 0;
   // TerminateProcess with `exitCode`: false when it fails (the process may
