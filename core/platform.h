@@ -55,8 +55,8 @@ class Process {
   // GetExitCodeProcess: false when the query fails; kStillActive while the
   // process runs.
   virtual bool ExitCode(uint32_t* code) = 0;
-  // WaitForSingleObject for up to `milliseconds`: true
-  // when the process has ended.
+  // WaitForSingleObject for up to `milliseconds`: true when the process has
+  // ended.
   virtual bool Wait(uint32_t milliseconds) = 0;
   // TerminateProcess with `exitCode`: false when it fails (the process may
   // have ended already).
