@@ -1,13 +1,18 @@
 // The channel's method table through a recording result: which operation
-// each call reaches, with which arguments, and the one answer it gets.
+// each call reaches, with which arguments, and the one answer it gets; and
+// the channel's reference page (docs/channel.md) held to those answers.
 
 #include "core/xray_channel_handler.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,15 +37,28 @@ std::string Describe(const EncodableValue* value) {
   return text ? *text : "?";  // The rates and the log are the end-to-end's.
 }
 
-// Appends each answer it is given to `answers`.
+// The type of a success's value as the channel page names it.
+std::string Kind(const EncodableValue* value) {
+  if (!value || value->IsNull()) return "null";
+  if (std::holds_alternative<bool>(*value)) return "bool";
+  if (std::holds_alternative<std::string>(*value)) return "string";
+  if (std::holds_alternative<EncodableList>(*value)) return "list";
+  if (std::holds_alternative<EncodableMap>(*value)) return "map";
+  return "other";
+}
+
+// Appends each answer it is given to `answers`, a success's value as
+// `describe` gives it.
 class RecordingResult : public flutter::MethodResult<EncodableValue> {
  public:
-  explicit RecordingResult(std::vector<std::string>& answers)
-      : answers_(answers) {}
+  explicit RecordingResult(
+      std::vector<std::string>& answers,
+      std::string (*describe)(const EncodableValue*) = Describe)
+      : answers_(answers), describe_(describe) {}
 
  protected:
   void SuccessInternal(const EncodableValue* value) override {
-    answers_.push_back("success " + Describe(value));
+    answers_.push_back("success " + describe_(value));
   }
   void ErrorInternal(const std::string& code, const std::string& message,
                      const EncodableValue* details) override {
@@ -53,9 +71,41 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
 
  private:
   std::vector<std::string>& answers_;
+  std::string (*describe_)(const EncodableValue*);
 };
 
 EncodableValue Text(const char* text) { return EncodableValue(text); }
+
+// A method as docs/channel.md gives it under its heading ### "NAME": the
+// type of its "- Success:" line, its "- Error:" line (CODE / MESSAGE, or
+// none) and the whole section, where each line it logs is quoted.
+struct DocMethod {
+  std::string success, error, section;
+};
+
+std::map<std::string, DocMethod> ReadChannelDoc() {
+  std::map<std::string, DocMethod> methods;
+  std::ifstream file(ZV_CHANNEL_DOC);
+  DocMethod* method = nullptr;
+  for (std::string line; std::getline(file, line);) {
+    if (line.rfind('#', 0) == 0) {
+      const bool named = line.rfind("### \"", 0) == 0 && line.back() == '"';
+      method = named ? &methods[line.substr(5, line.size() - 6)] : nullptr;
+    }
+    if (!method) continue;
+    method->section += line + '\n';
+    if (line.rfind("- Success: ", 0) == 0) {
+      method->success = line.substr(
+          11, line.find_first_not_of("abcdefghijklmnopqrstuvwxyz", 11) - 11);
+    } else if (line.rfind("- Error: ", 0) == 0) {
+      method->error = line.substr(9, line.find(';') - 9);
+      method->error.erase(
+          std::remove(method->error.begin(), method->error.end(), '"'),
+          method->error.end());
+    }
+  }
+  return methods;
+}
 
 class XrayChannelHandlerTest : public ScratchHostTest {
  protected:
@@ -201,6 +251,98 @@ TEST_F(XrayChannelHandlerTest, AnUnreachableCoreFolderStillGetsAnswers) {
                                      "Xray برای اجرا آماده نیست",
                                      "دانلود فایل Xray ناموفق بود"));
   EXPECT_EQ(platform_.processesStarted, 0);
+}
+
+// The page names exactly the methods the dispatcher implements: of its own
+// names, near misses of them and a grid of likely names (today's nine among
+// them), those implemented are those with a section.
+TEST_F(XrayChannelHandlerTest, TheChannelPageNamesEveryImplementedMethod) {
+  const auto doc = ReadChannelDoc();
+  ASSERT_FALSE(doc.empty()) << "no method in " << ZV_CHANNEL_DOC;
+  std::set<std::string> names;
+  for (const auto& [name, method] : doc) {
+    names.insert(name);
+    if (name.empty()) continue;
+    std::string upper = name, lower = name;
+    upper[0] = static_cast<char>(std::toupper(upper[0]));
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    names.insert({upper, lower, name + " ", name.substr(1)});
+  }
+  for (const char* verb :
+       {"check", "download", "update", "get", "set", "start", "stop", "restart",
+        "install", "remove", "clear", "read", "is"}) {
+    for (const char* noun :
+         {"Xray", "XrayInstalled", "XrayVersion", "XrayStatus", "SystemProxy",
+          "Proxy", "TrafficStats", "Traffic", "Logs", "Log", "Version",
+          "Status", "Config"}) {
+      names.insert(std::string(verb) + noun);
+    }
+  }
+  for (const std::string& name : names) {
+    EXPECT_EQ(Call(name) != "not implemented", doc.count(name) == 1)
+        << '"' << name << "\" implemented, or named in " << ZV_CHANNEL_DOC;
+  }
+}
+
+// Each method of the page, on a fresh host whose platform works or fails in
+// one of two ways, answers as its Success or Error line says, and every line
+// it logs is quoted in its section.
+TEST_F(XrayChannelHandlerTest, TheChannelPageGivesEachMethodsAnswersAndLines) {
+  const struct {
+    bool fails;
+    std::function<void(FakePlatform&)> setUp;
+  } hosts[] = {
+      {false,
+       [this](FakePlatform& p) {
+         // The extraction leaves a core and exits with 0; a core runs on.
+         p.onStart = [this, &p](const std::wstring& commandLine) {
+           const bool extraction =
+               commandLine.find(L"Expand-Archive") != std::wstring::npos;
+           if (extraction) {
+             std::ofstream(core_ / "downloaded" / "xray.exe") << "new";
+           }
+           p.exitCode = extraction ? 0 : Process::kStillActive;
+         };
+       }},
+      {true,
+       [](FakePlatform& p) {
+         p.copyFails = p.startFails = true;
+         p.downloadResult = -1;
+         p.failing =
+             L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+       }},
+      {true,
+       [](FakePlatform& p) {
+         p.exitCode = 1;
+         p.failing = L"ProxyEnable";
+       }},
+  };
+  const auto doc = ReadChannelDoc();
+  ASSERT_FALSE(doc.empty()) << "no method in " << ZV_CHANNEL_DOC;
+  for (const auto& host : hosts) {
+    for (const auto& [name, method] : doc) {
+      std::filesystem::remove_all(core_);
+      FakePlatform platform;
+      platform.moduleFileName = platform_.moduleFileName;
+      host.setUp(platform);
+      CoreManager manager(platform);
+      std::vector<std::string> answers;
+      const XrayChannelHandler handler(manager);
+      handler(MethodCall<EncodableValue>(
+                  name, std::make_unique<EncodableValue>(EncodableMap{
+                            {Text("enabled"), EncodableValue(true)}})),
+              std::make_unique<RecordingResult>(answers, Kind));
+      EXPECT_THAT(answers,
+                  ::testing::ElementsAre(host.fails && method.error != "none"
+                                             ? "error " + method.error
+                                             : "success " + method.success))
+          << name;
+      for (const std::string& line : manager.log().LogSnapshot()) {
+        EXPECT_NE(method.section.find('"' + line + '"'), std::string::npos)
+            << name << " logs " << line;
+      }
+    }
+  }
 }
 
 }  // namespace
