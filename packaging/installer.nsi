@@ -7,6 +7,8 @@
 ;   SIZE_KB   the installed size, for the Uninstall entry
 ;   HELPER    setup-helper.exe, run from $PLUGINSDIR and never installed
 ;   ICON      the application's icon; OUTFILE  the installer to write
+;   SIGN      with a code-signing certificate only: the command that signs
+;             the program it is given in place (sign.py)
 ;
 ; The host writes its core folder "xray" beside its executable, so it must be
 ; installed where the user can write without elevation: under the user's
@@ -25,6 +27,14 @@ OutFile "${OUTFILE}"
 Icon "${ICON}"
 UninstallIcon "${ICON}"
 InstallDir "$LOCALAPPDATA\Programs\Zorvane"
+
+!ifdef SIGN
+  ; The uninstaller is signed before it is packed into the installer, which
+  ; writes it out as it is; then the installer itself. A signing that fails
+  ; fails the build.
+  !uninstfinalize `${SIGN} "%1"` = 0
+  !finalize `${SIGN} "%1"` = 0
+!endif
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvane"
 !define SHORTCUT "$SMPROGRAMS\Zorvane.lnk"

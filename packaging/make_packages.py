@@ -4,18 +4,32 @@ zorvane-VERSION-windows-x64.zip and zorvane-VERSION-windows-x64-setup.exe.
 With --engine, the Release folder of the app's own `flutter build windows`,
 its flutter_windows.dll and data folder replace the bundle's; without it the
 packages hold the stand-in engine and say so in their names
-(zorvane-VERSION-standin-engine-windows-x64...). Prints the two paths."""
+(zorvane-VERSION-standin-engine-windows-x64...). Prints the two paths.
+
+With a code-signing certificate in the environment (ZV_SIGNING_PKCS12 and
+ZV_SIGNING_PASSWORD, see sign.py) zorvane.exe, flutter_windows.dll, the
+installer's helper, the installer and its uninstaller are signed: the zip
+holds the signed programs too. Without one the packages are unsigned, and
+it says so in one line on standard error."""
 
 import argparse
 import math
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# Run on each program to sign, by this script and by makensis.
+SIGN = [sys.executable, os.path.join(HERE, "sign.py")]
+# The programs of the bundle that are ours or the engine's to sign (the
+# shipped core is Xray's own).
+SIGNED_FILES = ["zorvane.exe", "flutter_windows.dll"]
+UNSIGNED = ("package: no code-signing certificate (ZV_SIGNING_PKCS12): "
+            "the packages are unsigned")
 # The folder the zip unpacks to, and the name the installer installs under.
 FOLDER = "Zorvane"
 # What a Release folder of `flutter build windows` must hold for the host
@@ -109,26 +123,59 @@ def main():
     folder = os.path.join(work, FOLDER)
     os.makedirs(work, exist_ok=True)
     os.makedirs(out, exist_ok=True)
+    zip_path = os.path.join(out, name + ".zip")
+    setup_path = os.path.join(out, name + "-setup.exe")
+    # Packages left by an earlier run must not pass for this one's when it
+    # fails (an installer that makensis wrote but could not sign among them).
+    for path in (zip_path, setup_path):
+        if os.path.exists(path):
+            os.remove(path)
     stage(options.bundle, options.engine, folder)
 
-    zip_path = os.path.join(out, name + ".zip")
+    # Unsigned programs from the internet meet SmartScreen's warning, and
+    # Smart App Control blocks them. The staged copies are signed, never the
+    # build's bundle.
+    helper = os.path.abspath(options.helper)
+    signing = bool(os.environ.get("ZV_SIGNING_PKCS12"))
+    if signing:
+        # makensis runs the signing from the script's folder.
+        os.environ["ZV_SIGNING_PKCS12"] = os.path.abspath(
+            os.environ["ZV_SIGNING_PKCS12"])
+        print("package: signing with the code-signing certificate %s"
+              % os.environ["ZV_SIGNING_PKCS12"], file=sys.stderr)
+        helper = os.path.join(work, "setup-helper.exe")
+        shutil.copyfile(options.helper, helper)
+        sign = subprocess.run(
+            SIGN + [os.path.join(folder, file) for file in SIGNED_FILES] +
+            [helper], stdin=subprocess.DEVNULL)
+        if sign.returncode != 0:
+            sys.exit(1)
+    else:
+        print(UNSIGNED, file=sys.stderr)
+
     make_zip(folder, zip_path)
 
     entries = os.path.join(work, "bundle_entries.nsh")
     write_entries(folder, entries)
     size = sum(os.path.getsize(os.path.join(folder, file))
                for file in files_under(folder))
-    setup_path = os.path.join(out, name + "-setup.exe")
     defines = {"VERSION": version, "STAGE": folder, "ENTRIES": entries,
                "SIZE_KB": math.ceil(size / 1024),
-               "HELPER": os.path.abspath(options.helper),
+               "HELPER": helper,
                "ICON": os.path.abspath(options.icon), "OUTFILE": setup_path}
+    if signing:
+        # makensis runs it through the shell on the file it has just
+        # written; the certificate and its password reach it through the
+        # environment, never its command line.
+        defines["SIGN"] = " ".join(shlex.quote(word) for word in SIGN)
     run = subprocess.run(
         ["makensis", "-V2", "-INPUTCHARSET", "UTF8"] +
         ["-D%s=%s" % item for item in defines.items()] +
         [os.path.join(HERE, "installer.nsi")],
         stdin=subprocess.DEVNULL, capture_output=True, text=True)
     if run.returncode != 0:
+        if os.path.exists(setup_path):
+            os.remove(setup_path)
         sys.exit("make_packages: makensis failed:\n" + run.stdout + run.stderr)
     print(zip_path)
     print(setup_path)

@@ -4,7 +4,9 @@ display of the test's own: the installer installed silently, the installed
 host driven through a short session, reinstalled over a running core,
 uninstalled with the core running and the proxy on; installers that cannot
 finish; the zip unpacked to a folder with spaces and quote characters and
-run the same way, its connection left to it by an installer. Unknown options go to unittest."""
+run the same way, its connection left to it by an installer. The packages
+are signed with a throwaway certificate, and every program in them checked
+against its authority. Unknown options go to unittest."""
 
 import getpass
 import os
@@ -21,7 +23,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "testing"))
 import wine_suite  # noqa: E402
 import hostkit  # noqa: E402
 
-OPTIONS = WINE = STAGE = None
+OPTIONS = WINE = STAGE = SIGNING = MADE = None
 ZIP = "zorvane-2.0.0+2-standin-engine-windows-x64.zip"
 SETUP = "zorvane-2.0.0+2-standin-engine-windows-x64-setup.exe"
 BUNDLE_FILES = ["data/app.so",
@@ -30,6 +32,7 @@ BUNDLE_FILES = ["data/app.so",
 INSTALLED_FILES = sorted(BUNDLE_FILES + ["uninstall.exe"])
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zorvane"
 PAGE = "served on 127.0.0.1, fetched through the installed core"
+PASSWORD = "the signing key's pass phrase"
 
 
 class Place:
@@ -78,12 +81,51 @@ def contents(folder):
             for name in files_under(folder)}
 
 
-def make_packages(out, *arguments, helper=None):
+def make_packages(out, *arguments, helper=None, signing=None):
+    """Unsigned whatever the caller's environment holds, unless SIGNING
+    gives the ZV_SIGNING_ variables."""
+    environment = {name: value for name, value in os.environ.items()
+                   if not name.startswith("ZV_SIGNING_")}
     return subprocess.run(
         [sys.executable, os.path.join(HERE, "..", "make_packages.py"),
          "--bundle", OPTIONS.bundle, "--helper", helper or OPTIONS.helper,
          "--icon", OPTIONS.icon, "--out", out, *arguments],
-        stdin=subprocess.DEVNULL, capture_output=True)
+        stdin=subprocess.DEVNULL, capture_output=True,
+        env=dict(environment, **(signing or {})))
+
+
+def make_certificate(folder):
+    """A throwaway certificate authority, FOLDER/ca.pem, and a code-signing
+    certificate it issued with its key and the authority's certificate in
+    FOLDER/signer.p12 under PASSWORD."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    write(os.path.join(folder, "signer.ext"),
+          b"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+          b"extendedKeyUsage=codeSigning\n")
+    for command in [
+            "req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Zorvane-test-CA"
+            " -addext basicConstraints=critical,CA:TRUE"
+            " -addext keyUsage=critical,keyCertSign -keyout ca.key -out ca.pem",
+            "req -newkey rsa:2048 -nodes -subj /CN=Zorvane-test-signer"
+            " -keyout signer.key -out signer.csr",
+            "x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -set_serial 2"
+            " -days 2 -extfile signer.ext -out signer.pem",
+            "pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem"
+            " -passout env:PASSWORD -out signer.p12"]:
+        subprocess.run(["openssl"] + command.split(), cwd=folder, check=True,
+                       env=dict(os.environ, PASSWORD=PASSWORD),
+                       stdin=subprocess.DEVNULL, capture_output=True)
+    return os.path.join(folder, "ca.pem"), os.path.join(folder, "signer.p12")
+
+
+def verify(path):
+    """osslsigncode's check of PATH's signature against the test's own
+    authority: (exit code, what it said)."""
+    run = subprocess.run(["osslsigncode", "verify", "-CAfile", SIGNING["ca"],
+                          "-in", path], stdin=subprocess.DEVNULL,
+                         capture_output=True, text=True)
+    return run.returncode, run.stdout + run.stderr
 
 
 def set_sign_in_check(command):
@@ -211,6 +253,14 @@ class PackageTest(unittest.TestCase):
             ["Zorvane", "2.0.0+2", "Zorvane", place.host + ",0",
              '"%s\\uninstall.exe"' % place.windows])
         self.assertEqual(entry["EstimatedSize"][0], "REG_DWORD")
+        # The uninstaller the installer wrote keeps the signature it was
+        # packed with; the host is the zip's, signed too.
+        self.assertEqual(verify(os.path.join(place.folder, "uninstall.exe"))[0],
+                         0)
+        with zipfile.ZipFile(os.path.join(OPTIONS.scratch, "out", ZIP)) as zip:
+            signed_host = zip.read("Zorvane/zorvane.exe")
+        self.assertEqual(read(os.path.join(place.folder, "zorvane.exe")),
+                         signed_host)
 
         # The installed host's session, started as the shortcut starts it, so
         # that the paths its core and the uninstaller see are its own.
@@ -232,7 +282,7 @@ class PackageTest(unittest.TestCase):
                          INSTALLED_FILES)
         self.assertIn("xray/config.json", files)  # the user's core stays
         self.assertEqual(read(os.path.join(place.folder, "zorvane.exe")),
-                         read(os.path.join(OPTIONS.bundle, "zorvane.exe")))
+                         signed_host)
 
         # The new files work; while their window is open an installer
         # refuses.
@@ -280,7 +330,11 @@ class PackageTest(unittest.TestCase):
         shutil.copytree(OPTIONS.bundle, engine)
         write(os.path.join(engine, "flutter_windows.dll"), b"the app's engine")
         write(os.path.join(engine, "data", "app.so"), b"the app")
-        self.assertEqual(make_packages(out, "--engine", engine).returncode, 0)
+        # Unsigned, and saying so in one line.
+        made = make_packages(out, "--engine", engine)
+        self.assertEqual((made.returncode, made.stderr.decode()), (0, (
+            "package: no code-signing certificate (ZV_SIGNING_PKCS12): "
+            "the packages are unsigned\n")))
         self.assertTrue(os.path.isfile(
             os.path.join(out, "zorvane-2.0.0+2-windows-x64-setup.exe")))
         with zipfile.ZipFile(
@@ -292,6 +346,42 @@ class PackageTest(unittest.TestCase):
         os.remove(os.path.join(engine, "data", "flutter_assets", "assets",
                                "xray", "windows", "xray.exe"))
         self.assertEqual(make_packages(out, "--engine", engine).returncode, 1)
+
+    def test_programs_signed(self):
+        """Every program of the packages passes the signature check; the
+        build's own bundle stays as it was built, unsigned."""
+        self.assertNotIn(PASSWORD.encode(), MADE.stdout + MADE.stderr)
+        unpacked = os.path.join(OPTIONS.scratch, "signed")
+        shutil.rmtree(unpacked, ignore_errors=True)
+        with zipfile.ZipFile(os.path.join(OPTIONS.scratch, "out", ZIP)) as zip:
+            zip.extractall(unpacked)
+        # The helper goes into the installer from beside the packages.
+        for path, code in [
+                (os.path.join(unpacked, "Zorvane", "zorvane.exe"), 0),
+                (os.path.join(unpacked, "Zorvane", "flutter_windows.dll"), 0),
+                (os.path.join(OPTIONS.scratch, "out-work", "setup-helper.exe"),
+                 0),
+                (setup_path(), 0),
+                (os.path.join(OPTIONS.bundle, "zorvane.exe"), 1),
+                (os.path.join(OPTIONS.bundle, "flutter_windows.dll"), 1)]:
+            with self.subTest(path=path):
+                said = verify(path)
+                self.assertEqual(said[0], code, said[1])
+
+        # A certificate that cannot be used fails the packaging and leaves
+        # no packages, rather than unsigned ones.
+        for case, signing in [
+                ("wrong password", dict(SIGNING["env"],
+                                        ZV_SIGNING_PASSWORD="not it")),
+                ("no such file", dict(SIGNING["env"],
+                                      ZV_SIGNING_PKCS12=SIGNING["ca"] + ".p12"))]:
+            with self.subTest(case=case):
+                out = os.path.join(OPTIONS.scratch, "refused")
+                shutil.rmtree(out, ignore_errors=True)
+                made = make_packages(out, signing=signing)
+                self.assertNotEqual(made.returncode, 0)
+                self.assertEqual(os.listdir(out) if os.path.isdir(out)
+                                 else [], [])
 
     def test_zip_unpacked_to_a_folder_with_spaces_and_quotes(self):
         target = os.path.join(OPTIONS.scratch, "Zorvane's “test” ‘folder’ ")
@@ -320,10 +410,14 @@ class PackageTest(unittest.TestCase):
 
 
 def setUpModule():
-    global STAGE, WINE
-    made = make_packages(os.path.join(OPTIONS.scratch, "out"))
-    if made.returncode != 0:
-        raise RuntimeError(made.stderr.decode("utf-8", "replace"))
+    global STAGE, WINE, SIGNING, MADE
+    ca, pkcs12 = make_certificate(os.path.join(OPTIONS.scratch, "signing"))
+    SIGNING = {"ca": ca, "env": {"ZV_SIGNING_PKCS12": pkcs12,
+                                 "ZV_SIGNING_PASSWORD": PASSWORD}}
+    MADE = make_packages(os.path.join(OPTIONS.scratch, "out"),
+                         signing=SIGNING["env"])
+    if MADE.returncode != 0:
+        raise RuntimeError(MADE.stderr.decode("utf-8", "replace"))
     # A fresh prefix: no installation, shortcut or proxy of an earlier run.
     STAGE = wine_suite.Stage(OPTIONS, page=PAGE, fresh=True)
     WINE = STAGE.wine
