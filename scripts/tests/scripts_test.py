@@ -109,7 +109,7 @@ def named_presets(text):
 
 
 class DocumentedNamesTest(unittest.TestCase):
-    def test_named_scripts_and_presets_exist(self):
+    def test_named_scripts_presets_and_links_exist(self):
         with open(os.path.join(ROOT, "CMakePresets.json")) as file:
             presets = json.load(file)
         defined = {kind: {preset["name"] for preset in presets[kind + "Presets"]}
@@ -125,16 +125,28 @@ class DocumentedNamesTest(unittest.TestCase):
                     self.assertTrue(
                         os.path.isfile(os.path.join(SCRIPTS, name)),
                         "%s names scripts/%s" % (where, name))
+            for link in re.findall(r"\]\(([^)#\s]+)(?:#[^)]*)?\)", text):
+                if re.match(r"\w+:", link):
+                    continue  # a web address
+                with self.subTest(document=where, link=link):
+                    self.assertTrue(os.path.exists(os.path.join(
+                        os.path.dirname(document), link)),
+                        "%s links %s" % (where, link))
             for name, kinds in named_presets(text):
                 with self.subTest(document=where, preset=name):
                     self.assertTrue(
                         any(name in defined[kind] for kind in kinds),
                         "%s names the %s preset %s"
                         % (where, " or ".join(kinds), name))
-            if where == "README.md":
-                # The scan finds what the README is known to name.
-                self.assertIn("package", named_scripts(text))
-                self.assertIn(("native", ["test"]), named_presets(text))
+
+    def test_the_scan_finds_what_a_text_names(self):
+        text = ("Run `scripts/package`, not scripts/tests/x.py.\n"
+                "    cmake --preset windows && cmake --build --preset bench\n"
+                "    source scripts/wine-session build && ctest --preset native\n")
+        self.assertEqual(named_scripts(text), ["package", "wine-session"])
+        self.assertEqual(named_presets(text), [
+            ("windows", ["configure"]), ("bench", ["build"]),
+            ("native", ["test"])])
 
 
 if __name__ == "__main__":
