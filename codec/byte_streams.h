@@ -35,6 +35,25 @@ class ByteStreamReader {
   // Gives up the rest of the input after malformed data, so that nothing
   // more is misread from it; later reads behave as reads past the end.
   virtual void SkipToEnd() {}
+
+  // What the serializer knows about the outermost value being read from this
+  // reader. It lives here, not with the thread, so that a reader opened while
+  // another is being read (an extension decoding an embedded message) neither
+  // sees nor spends the other's budget, and a refusal ends only its own value.
+  struct DecodeState {
+    int values_open = 0;  // values being read, the outermost included
+    // Every announced list element or map key and value that has not started
+    // yet needs at least one byte still ahead, so a new size must fit in what
+    // they leave over; without this, nested sizes could each claim the whole
+    // remaining input.
+    uint64_t pending_bytes = 0;
+    bool abandoned = false;  // a refusal ended the outermost value
+  };
+
+ private:
+  friend class StandardCodecSerializer;
+
+  DecodeState decode_state_;
 };
 
 // Sink for encoded bytes of one encode operation.

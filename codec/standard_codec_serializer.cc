@@ -31,19 +31,13 @@ enum WireType : uint8_t {
   kFloat32List = 14,
 };
 
-// What the reads on this thread know about the outermost value being read.
-// Thread-local because the recursion it guards is the thread's own stack,
-// and because the serializer itself has to stay stateless and shareable.
-struct ReadState {
-  int values_open = 0;      // values being read, the outermost included
-  int containers_open = 0;  // lists and maps among them
-  // Every announced element that has not started yet needs at least one
-  // byte still ahead, so a new size must fit in what they leave over;
-  // without this, nested sizes could each claim the whole remaining input.
-  uint64_t pending_bytes = 0;
-  bool abandoned = false;  // a refusal ended the outermost value
-};
-thread_local ReadState read_state;
+using DecodeState = ByteStreamReader::DecodeState;
+
+// Lists and maps being read on this thread. Counted per thread rather than
+// per reader because the recursion it bounds is the thread's own stack, which
+// an extension decoding an embedded message with a reader of its own goes on
+// using.
+thread_local int lists_and_maps_open = 0;
 
 struct WriteState {
   int values_open = 0;
@@ -173,7 +167,7 @@ size_t EncodedEnd(const EncodableValue& value, size_t position, int depth) {
 // handing each back as its element starts and the rest back at the end.
 class PendingElements {
  public:
-  PendingElements(ReadState& state, uint64_t count)
+  PendingElements(DecodeState& state, uint64_t count)
       : state_(state), left_(count) {
     state_.pending_bytes += count;
   }
@@ -187,7 +181,7 @@ class PendingElements {
   }
 
  private:
-  ReadState& state_;
+  DecodeState& state_;
   uint64_t left_;
 };
 
@@ -258,8 +252,8 @@ EncodableValue ReadTypedList(Source& source) {
 
 template <typename Source>
 EncodableValue ReadList(Source& source) {
-  ReadState& state = source.state();
-  const NestingLevel level(state.containers_open);
+  DecodeState& state = source.state();
+  const NestingLevel level(lists_and_maps_open);
   if (!level.admitted()) return RefuseDepth(source);
   const size_t count = ReadSizeFrom(source);
   if (!Fits(count, 1, source)) return RefuseSize(source, count);
@@ -276,8 +270,8 @@ EncodableValue ReadList(Source& source) {
 
 template <typename Source>
 EncodableValue ReadMap(Source& source) {
-  ReadState& state = source.state();
-  const NestingLevel level(state.containers_open);
+  DecodeState& state = source.state();
+  const NestingLevel level(lists_and_maps_open);
   if (!level.admitted()) return RefuseDepth(source);
   const size_t count = ReadSizeFrom(source);
   if (!Fits(count, 2, source)) return RefuseSize(source, count);
@@ -339,7 +333,7 @@ EncodableValue ReadPayload(uint8_t type, Source& source) {
 
 template <typename Source>
 EncodableValue ReadTypedValue(uint8_t type, Source& source) {
-  ReadState& state = source.state();
+  DecodeState& state = source.state();
   const bool outermost = state.values_open == 0;
   if (outermost) {
     state.abandoned = false;
@@ -491,10 +485,10 @@ void WriteTypedValue(const EncodableValue& value, Sink& sink) {
 class StreamSource {
  public:
   StreamSource(const StandardCodecSerializer& serializer,
-               ByteStreamReader* stream)
-      : serializer_(serializer), stream_(stream) {}
+               ByteStreamReader* stream, DecodeState& state)
+      : serializer_(serializer), stream_(stream), state_(state) {}
 
-  ReadState& state() const { return read_state; }
+  DecodeState& state() const { return state_; }
   uint8_t Byte() { return stream_->ReadByte(); }
   void Bytes(void* destination, size_t count) {
     stream_->ReadBytes(static_cast<uint8_t*>(destination), count);
@@ -513,6 +507,7 @@ class StreamSource {
  private:
   const StandardCodecSerializer& serializer_;
   ByteStreamReader* stream_;
+  DecodeState& state_;
 };
 
 // Writes through the stream's virtual operations. Nested values go through
@@ -546,10 +541,10 @@ class StreamSink {
 // string copied once, straight from the input.
 class ByteBufferSource {
  public:
-  explicit ByteBufferSource(ByteBufferStreamReader* stream)
-      : stream_(*stream), state_(read_state) {}
+  ByteBufferSource(ByteBufferStreamReader* stream, DecodeState& state)
+      : stream_(*stream), state_(state) {}
 
-  ReadState& state() const { return state_; }
+  DecodeState& state() const { return state_; }
   uint8_t Byte() { return stream_.NextByte(); }
   void Bytes(void* destination, size_t count) {
     const uint8_t* source = stream_.Take(count);
@@ -584,7 +579,7 @@ class ByteBufferSource {
 
  private:
   ByteBufferStreamReader& stream_;
-  ReadState& state_;
+  DecodeState& state_;
 };
 
 // Appends to the vector of a ByteBufferStreamWriter directly, with the bytes
@@ -709,11 +704,12 @@ EncodableValue StandardCodecSerializer::ReadValue(
 
 EncodableValue StandardCodecSerializer::ReadValueOfType(
     uint8_t type, ByteStreamReader* stream) const {
+  DecodeState& state = stream->decode_state_;
   if (auto* buffer = AsPlainBuffer<ByteBufferStreamReader>(*this, stream)) {
-    ByteBufferSource source(buffer);
+    ByteBufferSource source(buffer, state);
     return ReadTypedValue(type, source);
   }
-  StreamSource source(*this, stream);
+  StreamSource source(*this, stream, state);
   return ReadTypedValue(type, source);
 }
 
@@ -736,7 +732,7 @@ void StandardCodecSerializer::WriteSize(size_t size,
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  StreamSource source(*this, stream);
+  StreamSource source(*this, stream, stream->decode_state_);
   return ReadSizeFrom(source);
 }
 

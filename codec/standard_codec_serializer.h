@@ -10,7 +10,8 @@
 namespace flutter {
 
 // Encodes values in the Flutter standard message codec format and back.
-// Stateless: the shared instance may be used from any thread.
+// Stateless: the shared instance may be used from any thread. What a decode
+// keeps between the parts of a value lives in its reader.
 //
 // Malformed input never stops decoding; each problem is reported as one line
 // on stderr and read with a defined fallback:
@@ -21,9 +22,14 @@ namespace flutter {
 //    element, the element width per typed-list element, one byte per list
 //    element, two per map entry, beyond what the elements already announced
 //    need) is reported once, sets nothing aside, makes the whole outermost
-//    value being read null and skips the reader to the end.
-//  - A list or map nested deeper than kMaxNestingDepth is refused the same
-//    way: one report, the whole outermost value null, the reader at the end.
+//    value being read from that reader null and skips that reader to the
+//    end. A reader an extension opens on an embedded message is one of its
+//    own: the input left to the reader around it neither bounds it nor is
+//    spent by it, and its refusal makes only the embedded value null.
+//  - A list or map nested deeper than kMaxNestingDepth, counting the lists
+//    and maps open in every reader being read on the thread, is refused the
+//    same way: one report, the outermost value of its reader null, that
+//    reader at the end.
 // Writing never fails: each custom value is reported and written as null.
 // A list or map nested deeper than kMaxNestingDepth is written as null in
 // its place, with one report per outermost value written.

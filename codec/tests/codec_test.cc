@@ -32,7 +32,9 @@ const StandardCodecSerializer& kStandard =
 // virtual operations, as the standard one does with streams other than the
 // memory ones: the two ways must agree on every standard byte, value and
 // report. It also extends the codec: custom values travel as type code 128,
-// with no payload.
+// with no payload; and type codes 129 and 130 carry a size and then an
+// embedded message, which it reads with a reader of its own, through itself
+// (129) or through the standard serializer (130).
 class ThroughStreamOperations : public StandardCodecSerializer {
  public:
   void WriteValue(const EncodableValue& value,
@@ -44,8 +46,15 @@ class ThroughStreamOperations : public StandardCodecSerializer {
   }
   EncodableValue ReadValueOfType(uint8_t type,
                                  ByteStreamReader* stream) const override {
-    return type == 128 ? EncodableValue("custom")
-                       : StandardCodecSerializer::ReadValueOfType(type, stream);
+    if (type == 128) return EncodableValue("custom");
+    if (type != 129 && type != 130) {
+      return StandardCodecSerializer::ReadValueOfType(type, stream);
+    }
+    std::vector<uint8_t> message(ReadSize(stream));
+    stream->ReadBytes(message.data(), message.size());
+    ByteBufferStreamReader reader(message.data(), message.size());
+    if (type == 129) return ReadValue(&reader);
+    return StandardCodecSerializer::GetInstance().ReadValue(&reader);
   }
 };
 
@@ -64,6 +73,11 @@ EncodableValue Decode(const Bytes& bytes,
                       const StandardCodecSerializer& serializer = kStandard) {
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   return serializer.ReadValue(&reader);
+}
+
+std::string TooLarge(const std::string& size) {
+  return "Invalid size in StandardCodecSerializer::ReadValueOfType: " + size +
+         " is more than the remaining input can hold";
 }
 
 // `times` copies of the hex `unit`.
@@ -147,10 +161,6 @@ TEST(StandardCodecSerializerTest, RoundTripsEveryAlternativeAtEveryOffset) {
 // A size the input cannot hold is refused with one report and no storage set
 // aside; the whole value is null and the rest of the input given up.
 TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
-  const auto too_large = [](const std::string& size) {
-    return "Invalid size in StandardCodecSerializer::ReadValueOfType: " + size +
-           " is more than the remaining input can hold";
-  };
   const EncodableValue null;
   struct Row {
     std::string hex;
@@ -171,13 +181,13 @@ TEST(StandardCodecSerializerTest, DecodesUnusualInput) {
        EncodableList{1, null, null},
        {kShortRead, kShortRead}},
       {"09 00", std::vector<int32_t>{}, {kShortRead}},  // padding past the end
-      {"07 05 61 62", null, {too_large("5")}},
-      {"0C FF FF FF FF FF 00", null, {too_large("4294967295")}},
-      {"0B 02 00 00 00 00 00 00 01 02 03", null, {too_large("2")}},
-      {"0D 03 00 00 00 00 00", null, {too_large("3")}},  // two bytes an entry
-      {"0C 02 07 01 61", null, {too_large("1")}},  // the next element's byte
-      {"0C 02 0C 02 00", null, {too_large("2")}},  // the outer list's need too
-      {"0D 01 07 01 6B 0C 02 01 07 09 61", null, {too_large("9")}}};
+      {"07 05 61 62", null, {TooLarge("5")}},
+      {"0C FF FF FF FF FF 00", null, {TooLarge("4294967295")}},
+      {"0B 02 00 00 00 00 00 00 01 02 03", null, {TooLarge("2")}},
+      {"0D 03 00 00 00 00 00", null, {TooLarge("3")}},  // two bytes an entry
+      {"0C 02 07 01 61", null, {TooLarge("1")}},  // the next element's byte
+      {"0C 02 0C 02 00", null, {TooLarge("2")}},  // the outer list's need too
+      {"0D 01 07 01 6B 0C 02 01 07 09 61", null, {TooLarge("9")}}};
   for (const StandardCodecSerializer* serializer : kBothWays) {
     for (const Row& row : rows) {
       const Bytes bytes = Hex(row.hex);
@@ -219,8 +229,10 @@ TEST(StandardCodecSerializerTest, NestingBeyondTheLimit) {
 }
 
 // Nested values go through the serializer's virtual operations, so an
-// extension applies to them too, in messages as well.
-TEST(StandardCodecSerializerTest, CustomValuesNeedAnExtension) {
+// extension applies to them too, in messages as well. A message an extension
+// embeds is read with a reader of its own: the input left around it does not
+// bound it, and a refusal inside it makes only the embedded value null.
+TEST(StandardCodecSerializerTest, Extensions) {
   const EncodableValue value(
       EncodableMap{{1, EncodableList{CustomEncodableValue(0)}}});
   StderrCapture stderr_lines;
@@ -235,6 +247,23 @@ TEST(StandardCodecSerializerTest, CustomValuesNeedAnExtension) {
   EXPECT_EQ(*StandardMethodCodec::GetInstance(&kExtended)
                  .EncodeSuccessEnvelope(&value),
             Hex("00 " + extended));
+
+  const EncodableValue null;
+  const std::pair<std::string, std::string> embeddings[] = {
+      {"81", "through the extension"}, {"82", "through the standard one"}};
+  for (const auto& [type, how] : embeddings) {
+    StderrCapture embedded_lines;
+    EXPECT_EQ(
+        Decode(Hex("0C 03 " + type + " 05 07 03 61 62 63 00 00"), kExtended),
+        EncodableValue(EncodableList{"abc", null, null}))
+        << how;
+    EXPECT_EQ(embedded_lines.Lines(), Lines{}) << how;
+    EXPECT_EQ(
+        Decode(Hex("0C 02 " + type + " 03 07 05 61 03 01 00 00 00"), kExtended),
+        EncodableValue(EncodableList{null, 1}))
+        << how;
+    EXPECT_EQ(embedded_lines.Lines(), Lines{TooLarge("5")}) << how;
+  }
 }
 
 // `inner` wrapped in `depth` one-element lists.

@@ -66,10 +66,16 @@ TEST(CommandLineTest, ArchivePathsAreQuotedAsPowerShellReadsThem) {
 
 class CoreManagerTest : public ScratchHostTest {
  protected:
+  // The core told to run with its configuration file: "<xray.exe>" run -c
+  // "<config.json>", both in the core folder.
   std::wstring StartCall() const {
-    return L"StartHiddenProcess " +
-           CoreCommandLine((core_ / "xray.exe").wstring(),
-                           (core_ / "config.json").wstring());
+#ifdef _WIN32
+    const std::wstring core = folder_.wstring() + L"\\xray\\";
+#else  // Where the portable logic is exercised, paths have slashes.
+    const std::wstring core = folder_.wstring() + L"/xray/";
+#endif
+    return L"StartHiddenProcess \"" + core + L"xray.exe\" run -c \"" + core +
+           L"config.json\"";
   }
   std::wstring ListCall() const {
     return L"ProcessesWithImage " + (core_ / "xray.exe").wstring();

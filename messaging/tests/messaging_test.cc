@@ -55,13 +55,16 @@ class MessagingTest : public ::testing::Test {
 };
 
 // A replaced or removed handler is freed, but not while it runs, and keeps its
-// state from one message to the next.
+// state from one message to the next. The engine is told of every change, a
+// replacement at the same address and the removal of a handler never set too.
 TEST_F(MessagingTest, HandlerTable) {
   auto probe = std::make_shared<int>(0);  // Its use count: 1 + handlers.
   std::vector<long> seen;  // Per message: its count, the probe's use count.
   messenger.SetMessageHandler(
       kChannel,
       [probe](const uint8_t*, size_t, BinaryReply) { ADD_FAILURE(); });
+  const void* const first_address =
+      Embedder().registrations.at(kChannel).second;
   messenger.SetMessageHandler(
       kChannel,
       [&, probe, count = 0](const uint8_t*, size_t, BinaryReply) mutable {
@@ -69,12 +72,20 @@ TEST_F(MessagingTest, HandlerTable) {
         seen.push_back(count);  // Still safe: the running call holds it.
         seen.push_back(probe.use_count());
       });
+  EXPECT_EQ(Embedder().registrations.at(kChannel).second, first_address);
   DeliverMessage(kChannel, {});
   DeliverMessage(kChannel, {});
+  messenger.SetMessageHandler("never set", nullptr);
 
   EXPECT_EQ(seen, (std::vector<long>{1, 2, 2, 2}));
   EXPECT_EQ(probe.use_count(), 1);
   EXPECT_TRUE(Embedder().registrations.empty());
+  EXPECT_EQ(Embedder().calls,
+            (Calls{"MessengerSetCallback zorvane/xray",
+                   "MessengerSetCallback zorvane/xray", "MessengerAddRef",
+                   "MessengerRelease", "MessengerAddRef",
+                   "MessengerSetCallback zorvane/xray", "MessengerRelease",
+                   "MessengerSetCallback never set"}));
 }
 
 // Copies of a reply share the message's one response handle, answered under

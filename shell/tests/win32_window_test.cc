@@ -77,15 +77,23 @@ TEST(Win32WindowTest, TwoWindowsOfOneClassFromCreationToDestruction) {
   ASSERT_NE(window, nullptr);
   EXPECT_FALSE(IsWindowVisible(window)) << "shown before Show";
 
-  // The child fills the client area after the system's suggested placement.
+  // The child fills the client area after the system's suggested placement,
+  // and the move leaves another window active.
   const HWND child = CreateWindowW(L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0,
                                    1, 1, window, nullptr, nullptr, nullptr);
   first->AttachChildWindow(child);
+  first->Show();
+  second->Show();
+  const HWND active = Find(L"second");
+  SetForegroundWindow(active);
+  ASSERT_EQ(GetActiveWindow(), active);
   RECT suggested = {40, 50, 440, 350};
   EXPECT_EQ(SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144),
                          reinterpret_cast<LPARAM>(&suggested)),
             0);
   EXPECT_EQ(EdgesOf(window), (Edges{40, 50, 440, 350}));
+  EXPECT_EQ(GetActiveWindow(), active);
+  EXPECT_EQ(GetForegroundWindow(), active);
   const RECT client = first->ClientArea();
   EXPECT_EQ(EdgesOf(child), (Edges{0, 0, client.right, client.bottom}));
 
