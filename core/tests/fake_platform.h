@@ -17,6 +17,13 @@
 
 namespace core {
 
+// ASCII text as a REG_SZ stores it: UTF-16LE and a NUL.
+inline std::vector<uint8_t> Sz(const std::string& text) {
+  std::vector<uint8_t> data;
+  for (const char c : text + '\0') data.insert(data.end(), {uint8_t(c), 0});
+  return data;
+}
+
 class FakePlatform : public Platform {
  public:
   std::vector<std::wstring> calls;  // in order, e.g. L"SetDword ProxyEnable 1"
@@ -62,14 +69,11 @@ class FakePlatform : public Platform {
   long downloadResult = 0;  // The HRESULT; on success the file holds "PK".
   bool copyFails = false;
 
-  // The system proxy as a program sets it: "ProxyEnable" and "ProxyServer",
-  // ASCII text stored as REG_SZ bytes, UTF-16LE and a NUL.
+  // The system proxy as a program sets it: "ProxyEnable" and "ProxyServer".
   void SetProxy(uint8_t enable, const std::string& server) {
     auto& settings = registry.begin()->second;
     settings[L"ProxyEnable"] = {4, {enable, 0, 0, 0}};
-    std::vector<uint8_t> text;
-    for (const char c : server + '\0') text.insert(text.end(), {uint8_t(c), 0});
-    settings[L"ProxyServer"] = {1, text};
+    settings[L"ProxyServer"] = {1, Sz(server)};
   }
   // "ProxyEnable"'s first byte; -1 when it is absent.
   int ProxyEnabled() const {

@@ -22,13 +22,6 @@ const std::wstring kSettings =
 const std::wstring kRunOnce =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
-// ASCII text as a REG_SZ stores it: UTF-16LE and a NUL.
-std::vector<uint8_t> Sz(const std::string& text) {
-  std::vector<uint8_t> data;
-  for (const char c : text + '\0') data.insert(data.end(), {uint8_t(c), 0});
-  return data;
-}
-
 TcpListener V4(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint16_t port) {
   TcpListener listener;
   listener.address = {a, b, c, d};
